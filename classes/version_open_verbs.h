@@ -1,0 +1,19 @@
+// One Open verb per release of the shared modelling system that a registered
+// product version uses, beneath the language document type's shell key.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace plg {
+
+// Writes "<shell_key_path>Open Pellagor <label>\command" for each version
+// found in the 32-bit view, then the native view. `shell_key_path` ends in a
+// backslash ("Pellagor Language\shell\").
+void AddVersionOpenVerbs(Platform& platform, std::string shell_key_path);
+
+// Removes the verb of the release labelled V12, with its command.
+void RemoveVersionOpenVerbs(Platform& platform);
+
+}  // namespace plg

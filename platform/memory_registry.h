@@ -1,0 +1,151 @@
+// An in-memory registry with the semantics of Wine's and Windows' registry
+// as registration sees them through the ANSI calls, for Linux tests and
+// tools. Faults can be injected per operation and key path, and every call is
+// logged, so tests can drive each error path and check what was touched.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace plg {
+
+// The operations of Registry, for fault injection and the call log.
+enum class RegOp {
+  kCreateKey,
+  kOpenKey,
+  kSetValue,
+  kQueryValue,
+  kQueryInfo,
+  kEnumKey,
+  kDeleteKey,
+  kDeleteValue,
+  kAny,
+};
+
+const char* RegOpName(RegOp op);
+
+// A fault: matching calls fail with `error` instead of acting.
+struct RegFault {
+  RegOp op = RegOp::kAny;
+  // Full key path the call addresses ("HKEY_CLASSES_ROOT\Pellagor Language"),
+  // compared as the registry compares (case-insensitive, HKEY_CLASSES_ROOT
+  // being HKEY_LOCAL_MACHINE\Software\Classes). Empty matches every key.
+  std::string path;
+  // For value operations: the value name ("" is the default value). Unset
+  // matches every value.
+  std::optional<std::string> value;
+  RegStatus error = kErrorAccessDenied;
+  // Let this many matching calls succeed before failing.
+  int after = 0;
+  // How many matching calls fail; -1 for all of them.
+  int times = -1;
+};
+
+// One call as the log records it.
+struct RegCall {
+  RegOp op;
+  std::string path;   // full key path addressed, as written by the caller
+  std::string value;  // value name for value operations
+  RegStatus status;
+};
+
+// One entry of a subtree, as Snapshot lists it.
+struct RegEntry {
+  std::string key;  // path relative to the snapshot's top ("" for the top)
+  bool is_value = false;
+  std::string name;  // value name when is_value ("" is the default value)
+  ValueType type = kRegNone;
+  std::vector<std::uint8_t> data;
+
+  bool operator==(const RegEntry& other) const;
+};
+
+class MemoryRegistry : public Registry {
+ public:
+  // Starts with HKEY_LOCAL_MACHINE\Software\Classes (HKEY_CLASSES_ROOT).
+  MemoryRegistry();
+  ~MemoryRegistry() override;
+
+  // --- Fault injection and observation ---
+  void InjectFault(RegFault fault);
+  void ClearFaults();
+  const std::vector<RegCall>& calls() const { return calls_; }
+  void ClearCalls() { calls_.clear(); }
+  // Handles opened and not yet closed (roots excluded).
+  std::size_t open_handles() const { return handles_.size(); }
+
+  // --- Direct access for tests and tools; no faults, not logged ---
+  // `path` is a full path starting with HKEY_LOCAL_MACHINE or
+  // HKEY_CLASSES_ROOT.
+  void SeedKey(std::string_view path);
+  void SeedValue(std::string_view path, std::string_view name, ValueType type,
+                 std::vector<std::uint8_t> data);
+  // REG_SZ with the terminating zero.
+  void SeedString(std::string_view path, std::string_view name,
+                  std::string_view text);
+  void SeedDword(std::string_view path, std::string_view name,
+                 std::uint32_t number);
+  // A subkey whose name is given in UTF-16 (names the ANSI calls cannot
+  // spell). The parent is created if missing.
+  void SeedKeyW(std::string_view parent, std::u16string_view name);
+  bool KeyExists(std::string_view path) const;
+  // Every key and value beneath and including `path`, depth first, subkeys in
+  // enumeration order, values in creation order. Empty if the key is missing.
+  std::vector<RegEntry> Snapshot(std::string_view path) const;
+  // Removes `path` and everything beneath it (no-op if missing).
+  void Erase(std::string_view path);
+
+  struct Node;
+
+ protected:
+  RegStatus DoCreateKey(const RegKey& parent, std::string_view path,
+                        RegAccess access, KeyHandle* handle) override;
+  RegStatus DoOpenKey(const RegKey& parent, std::string_view path,
+                      RegAccess access, KeyHandle* handle) override;
+  RegStatus DoSetValue(const RegKey& key, std::string_view name, ValueType type,
+                       const void* data, std::size_t size) override;
+  RegStatus DoQueryValue(const RegKey& key, std::string_view name,
+                         std::size_t capacity, RegValue* value) override;
+  RegStatus DoQueryInfo(const RegKey& key, KeyInfo* info) override;
+  RegStatus DoEnumKey(const RegKey& key, std::uint32_t index,
+                      std::size_t capacity, std::string* name) override;
+  RegStatus DoEnumKeyW(const RegKey& key, std::uint32_t index,
+                       std::size_t capacity, std::u16string* name) override;
+  RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) override;
+  RegStatus DoDeleteValue(const RegKey& key, std::string_view name) override;
+  void DoCloseKey(KeyHandle handle) override;
+
+ private:
+  struct ActiveFault {
+    RegFault fault;
+    int seen = 0;
+  };
+
+  // Logs the call and answers the first matching fault's error, or success.
+  RegStatus Intercept(RegOp op, const std::string& path,
+                      std::string_view value);
+  RegStatus NodeFor(const RegKey& key, std::shared_ptr<Node>* node) const;
+  KeyHandle AddHandle(std::shared_ptr<Node> node);
+  std::shared_ptr<Node> FindPath(std::string_view full_path) const;
+  std::shared_ptr<Node> MakePath(std::string_view full_path);
+
+  std::shared_ptr<Node> machine_;
+  std::shared_ptr<Node> classes_;
+  std::map<KeyHandle, std::shared_ptr<Node>> handles_;
+  KeyHandle next_handle_ = 0x1000;
+  std::vector<ActiveFault> faults_;
+  std::vector<RegCall> calls_;
+};
+
+// Text conversions the ANSI calls make (code page 1252, as Wine and Windows
+// use for English locales). Characters with no 1252 form become '?'.
+std::u16string AnsiToUtf16(std::string_view text);
+std::string Utf16ToAnsi(std::u16string_view text);
+
+}  // namespace plg

@@ -1,0 +1,170 @@
+#include "platform/registry.h"
+
+#include <utility>
+
+namespace plg {
+
+const char* RootName(RegistryRoot root) {
+  return root == RegistryRoot::kClassesRoot ? "HKEY_CLASSES_ROOT"
+                                            : "HKEY_LOCAL_MACHINE";
+}
+
+RegKey::RegKey(Registry* registry, KeyHandle handle, RegistryRoot root,
+               std::string path)
+    : registry_(registry), handle_(handle), root_(root), path_(std::move(path)) {}
+
+RegKey::~RegKey() { Close(); }
+
+RegKey::RegKey(RegKey&& other) noexcept
+    : registry_(std::exchange(other.registry_, nullptr)),
+      handle_(std::exchange(other.handle_, 0)),
+      is_root_(std::exchange(other.is_root_, false)),
+      root_(other.root_),
+      path_(std::move(other.path_)) {}
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    registry_ = std::exchange(other.registry_, nullptr);
+    handle_ = std::exchange(other.handle_, 0);
+    is_root_ = std::exchange(other.is_root_, false);
+    root_ = other.root_;
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+RegKey RegKey::Root(RegistryRoot root) {
+  RegKey key;
+  key.is_root_ = true;
+  key.root_ = root;
+  key.path_ = RootName(root);
+  return key;
+}
+
+RegKey RegKey::LocalMachine() { return Root(RegistryRoot::kLocalMachine); }
+RegKey RegKey::ClassesRoot() { return Root(RegistryRoot::kClassesRoot); }
+
+void RegKey::Close() {
+  if (registry_ != nullptr) {
+    registry_->DoCloseKey(handle_);
+  }
+  registry_ = nullptr;
+  handle_ = 0;
+  is_root_ = false;
+  path_.clear();
+}
+
+namespace {
+
+bool HasEmptyComponent(std::string_view path) {
+  if (path.empty() || path.front() == '\\' || path.back() == '\\') return true;
+  return path.find("\\\\") != std::string_view::npos;
+}
+
+}  // namespace
+
+bool IsSafeKeyPath(std::string_view path) { return !HasEmptyComponent(path); }
+
+bool IsSafeOpenPath(std::string_view path) {
+  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  return IsSafeKeyPath(path);
+}
+
+RegKey Registry::MakeKey(const RegKey& parent, std::string_view path,
+                         KeyHandle handle) {
+  std::string full = parent.path();
+  full += '\\';
+  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  full.append(path);
+  return RegKey(this, handle, parent.root(), std::move(full));
+}
+
+RegStatus Registry::CreateKey(const RegKey& parent, std::string_view path,
+                              RegAccess access, RegKey* key) {
+  if (!parent.valid()) return kErrorInvalidHandle;
+  if (!IsSafeKeyPath(path)) return kErrorBadPathname;
+  KeyHandle handle = 0;
+  const RegStatus status = DoCreateKey(parent, path, access, &handle);
+  if (status == kSuccess) *key = MakeKey(parent, path, handle);
+  return status;
+}
+
+RegStatus Registry::OpenKey(const RegKey& parent, std::string_view path,
+                            RegAccess access, RegKey* key) {
+  if (!parent.valid()) return kErrorInvalidHandle;
+  if (!IsSafeOpenPath(path)) return kErrorBadPathname;
+  KeyHandle handle = 0;
+  const RegStatus status = DoOpenKey(parent, path, access, &handle);
+  if (status == kSuccess) *key = MakeKey(parent, path, handle);
+  return status;
+}
+
+RegStatus Registry::SetValue(const RegKey& key, std::string_view name,
+                             ValueType type, const void* data,
+                             std::size_t size) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  return DoSetValue(key, name, type, data, size);
+}
+
+RegStatus Registry::SetString(const RegKey& key, std::string_view name,
+                              const std::string& text) {
+  return SetValue(key, name, kRegSz, text.c_str(), text.size() + 1);
+}
+
+RegStatus Registry::SetDword(const RegKey& key, std::string_view name,
+                             std::uint32_t number) {
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+      static_cast<std::uint8_t>(number >> 16),
+      static_cast<std::uint8_t>(number >> 24)};
+  return SetValue(key, name, kRegDword, bytes, sizeof bytes);
+}
+
+RegStatus Registry::QueryValue(const RegKey& key, std::string_view name,
+                               std::size_t capacity, RegValue* value) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  RegValue read;
+  const RegStatus status = DoQueryValue(key, name, capacity, &read);
+  if (status == kSuccess) *value = std::move(read);
+  return status;
+}
+
+RegStatus Registry::QueryInfo(const RegKey& key, KeyInfo* info) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  KeyInfo read;
+  const RegStatus status = DoQueryInfo(key, &read);
+  if (status == kSuccess) *info = read;
+  return status;
+}
+
+RegStatus Registry::EnumKey(const RegKey& key, std::uint32_t index,
+                            std::size_t capacity, std::string* name) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  std::string read;
+  const RegStatus status = DoEnumKey(key, index, capacity, &read);
+  if (status == kSuccess) *name = std::move(read);
+  return status;
+}
+
+RegStatus Registry::EnumKeyW(const RegKey& key, std::uint32_t index,
+                             std::size_t capacity, std::u16string* name) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  std::u16string read;
+  const RegStatus status = DoEnumKeyW(key, index, capacity, &read);
+  if (status == kSuccess) *name = std::move(read);
+  return status;
+}
+
+RegStatus Registry::DeleteKey(const RegKey& parent, std::string_view path) {
+  if (!parent.valid()) return kErrorInvalidHandle;
+  if (!IsSafeKeyPath(path)) return kErrorBadPathname;
+  return DoDeleteKey(parent, path);
+}
+
+RegStatus Registry::DeleteValue(const RegKey& key, std::string_view name) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  return DoDeleteValue(key, name);
+}
+
+}  // namespace plg

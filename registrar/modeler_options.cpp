@@ -1,0 +1,66 @@
+#include "registrar/modeler_options.h"
+
+#include "classes/version_open_verbs.h"
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+
+namespace plg {
+
+namespace {
+
+constexpr char kCompanyKeyPath[] = "Software\\Tolvanics";
+
+}  // namespace
+
+void RegisterModelerOptions(Platform& platform) {
+  Registry& registry = platform.registry;
+  RegKey company;
+  if (RegStatus status = CreateKeyForWriting(platform, RegistryRoot::kLocalMachine,
+                                             kCompanyKeyPath, &company)) {
+    ReportRegistrationError(platform, "Unable to open HKEY_LOCAL_MACHINE",
+                            {std::string("HKEY_LOCAL_MACHINE\\") + kCompanyKeyPath, status});
+    return;
+  }
+
+  const std::string product_name = LoadProductString(platform, kProductName);
+  {
+    RegKey product;
+    if (RegStatus status = registry.CreateKey(company, product_name, kKeyAllAccess,
+                                              &product)) {
+      ReportRegistrationError(platform, "Unable to create Application Name key",
+                              {company.path() + "\\" + product_name, status});
+    }
+  }
+
+  RegKey options;
+  if (RegStatus status = registry.CreateKey(company, GetOptionsSubkeyPath(),
+                                            kKeyAllAccess, &options)) {
+    ReportRegistrationError(platform, "Unable to open modeler options key",
+                            {company.path() + "\\" + GetOptionsSubkeyPath(), status});
+    return;
+  }
+  const std::string product_key = LoadProductString(platform, kProductKey);
+  if (!SetRegistryString(platform, options, product_key, product_name)) {
+    ReportRegistrationError(platform, "Unable to enter value in modeler options key",
+                            {options.path() + " value " + product_key});
+  }
+}
+
+void UnregisterModelerOptions(Platform& platform) {
+  const std::string version_key = std::string(kCompanyKeyPath) + "\\" +
+                                  LoadProductString(platform, kProductName) + "\\" +
+                                  GetVersionString();
+  static_cast<void>(
+      DeleteRegistryTree(platform, RegistryRoot::kLocalMachine, version_key));
+
+  RemoveVersionOpenVerbs(platform);
+
+  RegKey options;
+  if (platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
+                                kKeyAllAccess, &options) == kSuccess) {
+    static_cast<void>(platform.registry.DeleteValue(
+        options, LoadProductString(platform, kProductKey)));
+  }
+}
+
+}  // namespace plg

@@ -1,0 +1,79 @@
+// Registry and path helpers that every registration step shares. None of
+// them shows anything except ReportRegistrationError; failures come back as
+// false, 0 or an empty string, and the callers decide what to report.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/registry.h"
+
+namespace plg {
+
+// The product version, fixed in the code.
+inline constexpr int kProductMajorVersion = 38;
+inline constexpr int kProductMinorVersion = 0;
+
+// "38.0".
+std::string GetVersionString();
+// "Software\Tolvanics\Kelsys\38.0\Options": one value per product registered
+// with the shared modelling system.
+std::string GetOptionsKeyPath();
+// "Kelsys\38.0\Options", relative to Software\Tolvanics.
+std::string GetOptionsSubkeyPath();
+// "Software\Tolvanics\Kelsys\38.0\Dir": the shared system's directories.
+std::string GetDirKeyPath();
+
+// Creates or opens `path` under `root` the way every step writes: reserved 0,
+// an empty class, options 0, KEY_ALL_ACCESS, no security attributes.
+[[nodiscard]] RegStatus CreateKeyForWriting(Platform& platform,
+                                            RegistryRoot root,
+                                            std::string_view path, RegKey* key);
+
+// Writes `text` whole as REG_SZ, its terminating zero counted; an empty
+// `value_name` writes the key's default value. True when the write succeeds.
+[[nodiscard]] bool SetRegistryString(Platform& platform, const RegKey& key,
+                                     std::string_view value_name,
+                                     const std::string& text);
+
+// Deletes `path` under `root` and every key beneath it, deepest first; keys
+// that cannot be deleted are skipped. True when `path` itself was deleted.
+// A path that is empty or has an empty component is refused (false, nothing
+// touched): the registry would fold it onto the root or a parent.
+[[nodiscard]] bool DeleteRegistryTree(Platform& platform, RegistryRoot root,
+                                      const std::string& path);
+
+// The registry's nesting limit; DeleteRegistryTree descends no deeper.
+inline constexpr int kMaxRegistryDepth = 512;
+
+enum class InstallDirectory { kBin, kHelp, kLib, kRoot };
+
+// The shared system's directory of `kind` ("bin", "help", "lib" or "root" in
+// its Dir key), as stored; empty when the key or value is missing, does not
+// fit 4096 bytes, or cannot be read. Data of any type is taken as text, up to
+// its first zero byte.
+std::string GetInstallDirectory(Platform& platform, InstallDirectory kind);
+
+// The number of values in the Options key (the products registered with the
+// shared system); 0 when the key cannot be opened or queried.
+int CountOptionsValues(Platform& platform);
+
+// Whether this product version may remove the class registrations that
+// several versions share: true when PLG Application\CurVer is missing or its
+// default value begins with "PLG Application 380"; false when it exists but
+// names another version or cannot be read.
+bool IsProductVersionCurrent(Platform& platform);
+
+// Which key and error led to a message, for diagnostics only.
+struct RegFailure {
+  std::string path;
+  RegStatus status = kSuccess;
+};
+
+// Shows `text` in the modal "Registration Error" box and returns when the
+// user has closed it.
+void ReportRegistrationError(Platform& platform, const std::string& text,
+                             const RegFailure& failure = {});
+
+}  // namespace plg

@@ -1,0 +1,28 @@
+// Registry subtrees as lines of text, for whole-tree comparisons against
+// expectations written out by hand:
+//
+//   [Menus\Help]                      a key, relative to the top ("[]" is the top)
+//   "0"="WINHELP,..."                 REG_SZ: the text, one terminating zero
+//   @="Pellagor Language"             the default value
+//   "CustomModelingOn"=dword:00000001 REG_DWORD
+//   "x"=hex(1):61,62                  anything else: type and bytes
+//
+// Keys come in enumeration order, each followed by its values in creation
+// order. Texts are shown raw, without escapes.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/memory_registry.h"
+
+namespace plg::testing {
+
+std::vector<std::string> DescribeTree(const MemoryRegistry& registry,
+                                      std::string_view path);
+
+// One value in the notation above ("REG_SZ text" -> "text").
+std::string DescribeValue(ValueType type, const std::vector<std::uint8_t>& data);
+
+}  // namespace plg::testing

@@ -1,0 +1,45 @@
+// A fresh in-memory machine per test: registry, message recorder and the
+// compiled-in string table, wired into one Platform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/compiled_strings.h"
+#include "platform/memory_registry.h"
+#include "platform/platform.h"
+
+namespace plg::testing {
+
+// Where a seeded shared modelling system keeps its directories.
+// The bin directory ends in a backslash, as the shared system's installer
+// writes it: the same value is the release's Dir\Bin for version 38.0.
+inline constexpr char kSeedBinDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\";
+inline constexpr char kSeedHelpDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12\\help";
+inline constexpr char kSeedLibDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12\\lib";
+inline constexpr char kSeedRootDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12";
+// The module path registrations use unless a test says otherwise.
+inline constexpr char kSeedModulePath[] = "C:\\Program Files\\Pellagor\\plgproduct.dll";
+
+// Full paths of the shared system's keys for version 38.0.
+inline constexpr char kDirKey[] = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir";
+inline constexpr char kOptionsKey[] =
+    "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options";
+inline constexpr char kProductVersionKey[] =
+    "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0";
+
+struct TestMachine {
+  MemoryRegistry registry;
+  RecordingReporter reporter;
+  CompiledStrings strings;
+  Platform platform{registry, reporter, strings};
+
+  // The shared system's Dir key with "bin", "help", "lib" and "root" (the
+  // seeded directories above). Key and value names compare without regard to
+  // case, so this is also release 38.0's Dir\Bin in the native view.
+  void SeedSharedSystem();
+
+  const std::vector<std::string>& messages() const { return reporter.messages(); }
+};
+
+}  // namespace plg::testing
