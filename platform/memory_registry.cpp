@@ -38,8 +38,6 @@ std::u16string Fold(std::u16string_view name) {
 
 // Wine refuses longer subkey names; Windows' own limit is 255.
 constexpr std::size_t kMaxKeyNameLength = 256;
-// Wine converts an ANSI subkey path through a static buffer of this size.
-constexpr std::size_t kMaxAnsiPathLength = 260;
 
 bool IsStringType(ValueType type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
@@ -240,7 +238,7 @@ RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent,
   const std::string full = JoinPath(parent.path(), path);
   if (RegStatus fault = Intercept(RegOp::kCreateKey, full, {})) return fault;
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
-  if (path.size() > kMaxAnsiPathLength) return kErrorMoreData;
+  if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
   std::shared_ptr<Node> node;
   if (RegStatus status = NodeFor(parent, &node)) return status;
   const std::vector<std::u16string> parts = SplitPath(path);
@@ -260,7 +258,7 @@ RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
   const std::string full = JoinPath(parent.path(), path);
   if (RegStatus fault = Intercept(RegOp::kOpenKey, full, {})) return fault;
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
-  if (path.size() > kMaxAnsiPathLength) return kErrorMoreData;
+  if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
   std::shared_ptr<Node> node;
   if (RegStatus status = NodeFor(parent, &node)) return status;
   for (const std::u16string& part : SplitPath(path)) {

@@ -77,6 +77,9 @@ class MemoryRegistry : public Registry {
   void ClearFaults();
   const std::vector<RegCall>& calls() const { return calls_; }
   void ClearCalls() { calls_.clear(); }
+  // Wine refuses ANSI subkey paths longer than 260 characters; Windows does
+  // not. 0 lifts the limit.
+  void SetAnsiPathLimit(std::size_t limit) { ansi_path_limit_ = limit; }
   // Handles opened and not yet closed (roots excluded).
   std::size_t open_handles() const { return handles_.size(); }
 
@@ -141,6 +144,7 @@ class MemoryRegistry : public Registry {
   KeyHandle next_handle_ = 0x1000;
   std::vector<ActiveFault> faults_;
   std::vector<RegCall> calls_;
+  std::size_t ansi_path_limit_ = 260;
 };
 
 // Text conversions the ANSI calls make (code page 1252, as Wine and Windows

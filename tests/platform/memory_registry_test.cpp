@@ -1,0 +1,119 @@
+// What the in-memory registry offers beyond the registry contract: fault
+// injection, the call log, handle accounting and direct access for tests.
+#include "platform/memory_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace plg {
+namespace {
+
+class MemoryRegistryTest : public ::testing::Test {
+ protected:
+  RegStatus Create(const std::string& path) {
+    RegKey key;
+    return registry.CreateKey(RegKey::ClassesRoot(), path, kKeyAllAccess, &key);
+  }
+
+  MemoryRegistry registry;
+};
+
+TEST_F(MemoryRegistryTest, AFaultMatchesItsKeyAsTheRegistryComparesPaths) {
+  registry.InjectFault({RegOp::kCreateKey, "hkey_local_machine\\SOFTWARE\\classes\\Target"});
+  EXPECT_EQ(kErrorAccessDenied, Create("TARGET"));
+  EXPECT_EQ(kSuccess, Create("Other"));
+  EXPECT_FALSE(registry.KeyExists("HKEY_CLASSES_ROOT\\Target"));
+  EXPECT_TRUE(registry.KeyExists("HKEY_CLASSES_ROOT\\Other"));
+}
+
+TEST_F(MemoryRegistryTest, AFaultCanSpareTheFirstCallsAndLimitItsCount) {
+  registry.InjectFault({RegOp::kCreateKey, "", std::nullopt, kErrorChildMustBeVolatile,
+                        /*after=*/1, /*times=*/2});
+  EXPECT_EQ(kSuccess, Create("one"));
+  EXPECT_EQ(kErrorChildMustBeVolatile, Create("two"));
+  EXPECT_EQ(kErrorChildMustBeVolatile, Create("three"));
+  EXPECT_EQ(kSuccess, Create("four"));
+}
+
+TEST_F(MemoryRegistryTest, AValueFaultMatchesOnlyItsValueName) {
+  RegKey key;
+  ASSERT_EQ(kSuccess, registry.CreateKey(RegKey::ClassesRoot(), "K", kKeyAllAccess, &key));
+  registry.InjectFault({RegOp::kSetValue, "HKEY_CLASSES_ROOT\\K", std::string("")});
+  EXPECT_EQ(kErrorAccessDenied, registry.SetString(key, "", "default"));
+  EXPECT_EQ(kSuccess, registry.SetString(key, "named", "x"));
+  registry.ClearFaults();
+  EXPECT_EQ(kSuccess, registry.SetString(key, "", "default"));
+}
+
+TEST_F(MemoryRegistryTest, TheLogRecordsEveryCallWithItsPathAndResult) {
+  registry.InjectFault({RegOp::kDeleteKey, "HKEY_CLASSES_ROOT\\A"});
+  {
+    RegKey key;
+    ASSERT_EQ(kSuccess, registry.CreateKey(RegKey::ClassesRoot(), "A\\B", kKeyAllAccess, &key));
+  }
+  EXPECT_EQ(kErrorAccessDenied, registry.DeleteKey(RegKey::ClassesRoot(), "A"));
+  ASSERT_EQ(2u, registry.calls().size());
+  EXPECT_EQ(RegOp::kCreateKey, registry.calls()[0].op);
+  EXPECT_EQ("HKEY_CLASSES_ROOT\\A\\B", registry.calls()[0].path);
+  EXPECT_EQ(kSuccess, registry.calls()[0].status);
+  EXPECT_EQ(RegOp::kDeleteKey, registry.calls()[1].op);
+  EXPECT_EQ(kErrorAccessDenied, registry.calls()[1].status);
+}
+
+TEST_F(MemoryRegistryTest, CountsOpenHandlesAndNeverCountsRoots) {
+  EXPECT_EQ(0u, registry.open_handles());
+  RegKey a;
+  RegKey b;
+  ASSERT_EQ(kSuccess, registry.CreateKey(RegKey::LocalMachine(), "Software\\X", kKeyAllAccess, &a));
+  ASSERT_EQ(kSuccess, registry.OpenKey(RegKey::LocalMachine(), "Software\\X", kKeyRead, &b));
+  EXPECT_EQ(2u, registry.open_handles());
+  RegKey moved = std::move(a);
+  EXPECT_EQ(2u, registry.open_handles());
+  moved.Close();
+  EXPECT_EQ(1u, registry.open_handles());
+  b = RegKey();
+  EXPECT_EQ(0u, registry.open_handles());
+}
+
+TEST_F(MemoryRegistryTest, SnapshotListsKeysDepthFirstAndValuesInCreationOrder) {
+  registry.SeedString("HKEY_CLASSES_ROOT\\Top", "zeta", "1");
+  registry.SeedString("HKEY_CLASSES_ROOT\\Top", "", "2");
+  registry.SeedDword("HKEY_CLASSES_ROOT\\Top\\b", "n", 3);
+  registry.SeedKey("HKEY_CLASSES_ROOT\\Top\\A\\deep");
+  const std::vector<RegEntry> entries = registry.Snapshot("HKEY_LOCAL_MACHINE\\Software\\Classes\\top");
+  std::vector<std::string> shape;
+  for (const RegEntry& e : entries) shape.push_back(e.is_value ? e.key + "|" + e.name : e.key);
+  EXPECT_EQ((std::vector<std::string>{"", "|zeta", "|", "A", "A\\deep", "b", "b|n"}), shape);
+  EXPECT_TRUE(registry.Snapshot("HKEY_CLASSES_ROOT\\Missing").empty());
+}
+
+TEST_F(MemoryRegistryTest, EraseRemovesASubtreeAndStaleHandlesSeeItDeleted) {
+  RegKey inner;
+  ASSERT_EQ(kSuccess, registry.CreateKey(RegKey::ClassesRoot(), "E\\inner", kKeyAllAccess, &inner));
+  registry.Erase("HKEY_CLASSES_ROOT\\E");
+  EXPECT_FALSE(registry.KeyExists("HKEY_CLASSES_ROOT\\E"));
+  EXPECT_EQ(kErrorKeyDeleted, registry.SetString(inner, "v", "x"));
+}
+
+TEST_F(MemoryRegistryTest, NamesTheAnsiCallsCannotSpellComeBackAsQuestionMarks) {
+  registry.SeedKeyW("HKEY_CLASSES_ROOT\\W", u"Name\u0416");
+  RegKey key;
+  ASSERT_EQ(kSuccess, registry.OpenKey(RegKey::ClassesRoot(), "W", kKeyRead, &key));
+  std::string name;
+  ASSERT_EQ(kSuccess, registry.EnumKey(key, 0, 100, &name));
+  EXPECT_EQ("Name?", name);
+  std::u16string wide;
+  ASSERT_EQ(kSuccess, registry.EnumKeyW(key, 0, 100, &wide));
+  EXPECT_EQ(u"Name\u0416", wide);
+}
+
+TEST(AnsiConversion, FollowsCodePage1252BothWays) {
+  EXPECT_EQ(u"a\u00e9\u20ac\u0081\u017e", AnsiToUtf16("a\xe9\x80\x81\x9e"));
+  EXPECT_EQ("a\xe9\x80\x81\x9e", Utf16ToAnsi(u"a\u00e9\u20ac\u0081\u017e"));
+  EXPECT_EQ("?", Utf16ToAnsi(u"\u4e2d"));
+}
+
+}  // namespace
+}  // namespace plg
