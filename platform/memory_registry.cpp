@@ -57,22 +57,6 @@ std::vector<std::u16string> SplitPath(std::string_view path) {
   return parts;
 }
 
-// "HKEY_CLASSES_ROOT\x" and "HKEY_LOCAL_MACHINE\Software\Classes\x" name the
-// same key; the canonical form folds case, separators and that alias.
-std::u16string CanonicalPath(std::string_view path) {
-  std::u16string canonical;
-  for (const std::u16string& part : SplitPath(path)) {
-    if (!canonical.empty()) canonical += u'\\';
-    canonical += Fold(part);
-  }
-  const std::u16string classes = u"HKEY_CLASSES_ROOT";
-  if (canonical.compare(0, classes.size(), classes) == 0 &&
-      (canonical.size() == classes.size() || canonical[classes.size()] == u'\\')) {
-    canonical.replace(0, classes.size(), u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES");
-  }
-  return canonical;
-}
-
 std::string JoinPath(const std::string& parent, std::string_view path) {
   std::string full = parent;
   for (const std::u16string& part : SplitPath(path)) {
@@ -177,6 +161,22 @@ std::string Utf16ToAnsi(std::u16string_view text) {
   return narrow;
 }
 
+// "HKEY_CLASSES_ROOT\x" and "HKEY_LOCAL_MACHINE\Software\Classes\x" name the
+// same key; the canonical form folds case, separators and that alias.
+std::u16string CanonicalKeyPath(std::string_view path) {
+  std::u16string canonical;
+  for (const std::u16string& part : SplitPath(path)) {
+    if (!canonical.empty()) canonical += u'\\';
+    canonical += Fold(part);
+  }
+  const std::u16string classes = u"HKEY_CLASSES_ROOT";
+  if (canonical.compare(0, classes.size(), classes) == 0 &&
+      (canonical.size() == classes.size() || canonical[classes.size()] == u'\\')) {
+    canonical.replace(0, classes.size(), u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES");
+  }
+  return canonical;
+}
+
 MemoryRegistry::MemoryRegistry() : machine_(std::make_shared<Node>()) {
   machine_->name = u"HKEY_LOCAL_MACHINE";
   classes_ = machine_->AddChild(u"Software")->AddChild(u"Classes");
@@ -193,11 +193,11 @@ void MemoryRegistry::ClearFaults() { faults_.clear(); }
 RegStatus MemoryRegistry::Intercept(RegOp op, const std::string& path,
                                     std::string_view value) {
   RegStatus status = kSuccess;
-  const std::u16string canonical = CanonicalPath(path);
+  const std::u16string canonical = CanonicalKeyPath(path);
   for (ActiveFault& active : faults_) {
     const RegFault& fault = active.fault;
     if (fault.op != RegOp::kAny && fault.op != op) continue;
-    if (!fault.path.empty() && CanonicalPath(fault.path) != canonical) continue;
+    if (!fault.path.empty() && CanonicalKeyPath(fault.path) != canonical) continue;
     if (fault.value && (!IsValueOp(op) ||
                         Fold(AnsiToUtf16(*fault.value)) != Fold(AnsiToUtf16(value)))) {
       continue;
@@ -373,7 +373,7 @@ void MemoryRegistry::DoCloseKey(KeyHandle handle) { handles_.erase(handle); }
 
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindPath(
     std::string_view full_path) const {
-  const std::u16string canonical = CanonicalPath(full_path);
+  const std::u16string canonical = CanonicalKeyPath(full_path);
   const std::u16string machine = u"HKEY_LOCAL_MACHINE";
   if (canonical.compare(0, machine.size(), machine) != 0) return nullptr;
   std::shared_ptr<Node> node = machine_;

@@ -152,4 +152,8 @@ class MemoryRegistry : public Registry {
 std::u16string AnsiToUtf16(std::string_view text);
 std::string Utf16ToAnsi(std::u16string_view text);
 
+// A full key path in the form the registry compares: case folded, single
+// separators, HKEY_CLASSES_ROOT spelt as HKEY_LOCAL_MACHINE\SOFTWARE\CLASSES.
+std::u16string CanonicalKeyPath(std::string_view path);
+
 }  // namespace plg

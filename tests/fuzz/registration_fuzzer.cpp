@@ -1,0 +1,165 @@
+// Registration and unregistration on a machine built from the fuzzer's
+// bytes: whatever the shared system's installation, other products or a
+// damaged registry left there, the module must not crash, must not overrun a
+// buffer, must close every key, and must not write outside its own keys.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/compiled_strings.h"
+#include "platform/memory_registry.h"
+#include "registrar/registration_driver.h"
+#include "tests/support/containment.h"
+
+namespace {
+
+using namespace plg;
+
+class Bytes {
+ public:
+  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  bool empty() const { return offset_ >= size_; }
+  std::uint8_t Byte() { return empty() ? 0 : data_[offset_++]; }
+
+  std::vector<std::uint8_t> Block() {
+    std::size_t length = Byte();
+    if (length >= 0xF0) length = (length - 0xF0 + 1) * 600;  // now and then, long data
+    std::vector<std::uint8_t> block;
+    for (std::size_t i = 0; i < length && !empty(); ++i) block.push_back(Byte());
+    while (block.size() < length) block.push_back('x');
+    return block;
+  }
+
+  // A key name: any bytes but the separator, never empty.
+  std::string Name() {
+    std::vector<std::uint8_t> block = Block();
+    std::string name;
+    for (std::uint8_t byte : block) name += byte == '\\' ? '_' : static_cast<char>(byte);
+    if (name.empty()) name = "n";
+    return name;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t offset_ = 0;
+};
+
+constexpr const char* kViews[] = {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics",
+                                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics"};
+constexpr const char* kDirValues[] = {"bin", "help", "lib", "root"};
+// Texts the rules single out, so that the fuzzer reaches them early.
+constexpr const char* kTexts[] = {"38.0", "CurVer", "curver", "C:\\Kelsys V12\\bin\\",
+                                  "Kelsys", "Kelsys ", "PLG Application 380", "none"};
+constexpr ValueType kTypes[] = {kRegSz, kRegExpandSz, kRegBinary, kRegDword, kRegMultiSz, kRegNone};
+constexpr unsigned kStringIds[] = {401, 402, 405, 406, 408, 409, 418, 419, 420, 422, 425,
+                                   426, 427, 428, 429, 432, 433, 435, 437, 438, 439, 440};
+constexpr const char* kOwnedClassKeys[] = {
+    "Pellagor Language\\shell", "CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
+    "CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", "Tolvane Model Library", ".hvxl",
+    "PLG Application"};
+
+std::vector<std::uint8_t> TextOrBlock(Bytes& in) {
+  const std::uint8_t pick = in.Byte();
+  if (pick < 0x40) {
+    const std::string text = kTexts[pick % std::size(kTexts)];
+    std::vector<std::uint8_t> data(text.begin(), text.end());
+    if (pick & 1) data.push_back(0);
+    return data;
+  }
+  return in.Block();
+}
+
+void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings) {
+  const std::string dir_key = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir";
+  while (!in.empty()) {
+    switch (in.Byte() % 9) {
+      case 0:
+        registry.SeedValue(dir_key, kDirValues[in.Byte() % 4], kTypes[in.Byte() % std::size(kTypes)],
+                           TextOrBlock(in));
+        break;
+      case 1: {  // a product version in one view
+        const std::string view = kViews[in.Byte() % 2];
+        registry.SeedKey(view + "\\Pellagor\\" + in.Name());
+        break;
+      }
+      case 2: {  // a release of the shared system in one view
+        const std::string view = kViews[in.Byte() % 2];
+        const std::string release = view + "\\KELSYS\\" + in.Name() + "\\Dir";
+        registry.SeedValue(release, "Bin", kTypes[in.Byte() % std::size(kTypes)], TextOrBlock(in));
+        break;
+      }
+      case 3:
+        registry.SeedValue("HKEY_CLASSES_ROOT\\PLG Application\\CurVer", "",
+                           kTypes[in.Byte() % std::size(kTypes)], TextOrBlock(in));
+        break;
+      case 4:
+        registry.SeedValue("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options",
+                           in.Name(), kRegSz, in.Block());
+        break;
+      case 5: {  // a version name the ANSI calls cannot spell
+        std::u16string name;
+        const std::size_t length = 1 + in.Byte() % 120;
+        for (std::size_t i = 0; i < length; ++i) {
+          name += static_cast<char16_t>(in.Byte() << 8 | in.Byte());
+        }
+        for (char16_t& c : name) {
+          if (c == u'\\' || c == 0) c = u'_';
+        }
+        registry.SeedKeyW(std::string(kViews[in.Byte() % 2]) + "\\Pellagor", name);
+        break;
+      }
+      case 6:  // someone else's entries beneath keys the module deletes
+        registry.SeedKey(std::string("HKEY_CLASSES_ROOT\\") +
+                         kOwnedClassKeys[in.Byte() % std::size(kOwnedClassKeys)] + "\\" + in.Name());
+        break;
+      case 7: {
+        RegFault fault;
+        fault.op = static_cast<RegOp>(in.Byte() % (static_cast<int>(RegOp::kAny) + 1));
+        fault.error = in.Byte() & 1 ? kErrorAccessDenied : kErrorChildMustBeVolatile;
+        fault.after = in.Byte();
+        fault.times = 1 + in.Byte() % 3;
+        registry.InjectFault(fault);
+        break;
+      }
+      case 8:  // a string table with a string missing
+        strings.Remove(kStringIds[in.Byte() % std::size(kStringIds)]);
+        break;
+    }
+  }
+}
+
+void Check(const MemoryRegistry& registry, const char* phase) {
+  const std::vector<std::string> outside = testing::CallsOutsideProduct(registry.calls());
+  if (!outside.empty()) {
+    std::fprintf(stderr, "%s wrote outside the product: %s\n", phase, outside.front().c_str());
+    std::abort();
+  }
+  if (registry.open_handles() != 0) {
+    std::fprintf(stderr, "%s left %zu keys open\n", phase, registry.open_handles());
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  MemoryRegistry registry;
+  RecordingReporter reporter;
+  CompiledStrings strings;
+  Platform platform{registry, reporter, strings};
+  Bytes in(data, size);
+  BuildMachine(in, registry, strings);
+
+  const long registered = RegisterProduct(platform, "C:\\Program Files\\Pellagor\\plgproduct.dll");
+  Check(registry, "registration");
+  if ((registered == kResultOk) != reporter.messages().empty()) std::abort();
+  registry.ClearCalls();
+  static_cast<void>(UnregisterProduct(platform));
+  Check(registry, "unregistration");
+  return 0;
+}

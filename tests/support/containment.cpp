@@ -1,0 +1,80 @@
+#include "tests/support/containment.h"
+
+namespace plg::testing {
+
+namespace {
+
+enum class Scope {
+  kSubtree,    // the key and everything beneath it
+  kOpenOnly,   // may be created or opened as a parent, nothing more
+  kOneValue,   // may be created; only the named value is written or deleted
+};
+
+struct OwnedKey {
+  const char* path;
+  Scope scope;
+  const char* value = nullptr;
+};
+
+constexpr OwnedKey kOwnedKeys[] = {
+    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics", Scope::kOpenOnly},
+    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor", Scope::kSubtree},
+    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", Scope::kOneValue, "plg"},
+    {"HKEY_CLASSES_ROOT\\Pellagor Language", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\.plgf", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\.hvxl", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\Tolvane Model Library", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\PLG Application", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\PLG Application 3800", Scope::kSubtree},
+    {"HKEY_CLASSES_ROOT\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}", Scope::kSubtree},
+};
+
+bool IsWrite(RegOp op) {
+  return op == RegOp::kCreateKey || op == RegOp::kSetValue ||
+         op == RegOp::kDeleteKey || op == RegOp::kDeleteValue;
+}
+
+bool Allowed(const RegCall& call) {
+  const std::u16string path = CanonicalKeyPath(call.path);
+  for (const OwnedKey& owned : kOwnedKeys) {
+    const std::u16string top = CanonicalKeyPath(owned.path);
+    const bool same = path == top;
+    const bool beneath = path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
+                         path[top.size()] == u'\\';
+    switch (owned.scope) {
+      case Scope::kSubtree:
+        if (same || beneath) return true;
+        break;
+      case Scope::kOpenOnly:
+        if (same && call.op == RegOp::kCreateKey) return true;
+        break;
+      case Scope::kOneValue:
+        if (same && call.op == RegOp::kCreateKey) return true;
+        if (same && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
+            CanonicalKeyPath(call.value) == CanonicalKeyPath(owned.value)) {
+          return true;
+        }
+        break;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> CallsOutsideProduct(const std::vector<RegCall>& calls) {
+  std::vector<std::string> outside;
+  for (const RegCall& call : calls) {
+    if (!IsWrite(call.op) || Allowed(call)) continue;
+    std::string line = std::string(RegOpName(call.op)) + " " + call.path;
+    if (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) {
+      line += " value \"" + call.value + "\"";
+    }
+    outside.push_back(line);
+  }
+  return outside;
+}
+
+}  // namespace plg::testing
