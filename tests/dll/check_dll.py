@@ -1,0 +1,284 @@
+#!/usr/bin/env python3
+"""Checks the built module file: its tables and its resources.
+
+  check_dll.py linkage  DLL            PE32+ DLL, two exports, system imports only
+  check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest
+
+Needs pefile (Debian: python3-pefile, for /usr/bin/python3). Prints every
+mismatch and exits 1 if there was any.
+"""
+
+import ast
+import os
+import re
+import struct
+import sys
+import xml.etree.ElementTree as ElementTree
+
+import pefile
+
+FAILURES = []
+
+
+def check(condition, message):
+    if not condition:
+        FAILURES.append(message)
+    return condition
+
+
+def expect_equal(actual, expected, what):
+    return check(actual == expected, "%s: expected %r, got %r" % (what, expected, actual))
+
+
+# ---------------------------------------------------------------------------
+# Exports and imports.
+
+EXPECTED_EXPORTS = ["DllRegisterServer", "DllUnregisterServer"]
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
+# Calls the module cannot do without; their absence means the registration
+# code was not linked in.
+REQUIRED_IMPORTS = {
+    "advapi32.dll": {"RegCreateKeyExA", "RegOpenKeyExA", "RegSetValueExA",
+                     "RegQueryValueExA", "RegDeleteKeyA", "RegDeleteValueA",
+                     "RegCloseKey"},
+    "user32.dll": {"MessageBoxExA"},
+    "kernel32.dll": {"GetModuleFileNameA", "GetSystemDefaultLangID"},
+}
+
+
+def is_system_dll(name):
+    name = name.lower()
+    return name in SYSTEM_DLLS or name.startswith("api-ms-win-crt-")
+
+
+def check_linkage(pe):
+    expect_equal(hex(pe.FILE_HEADER.Machine), hex(0x8664), "machine (x86-64)")
+    expect_equal(hex(pe.OPTIONAL_HEADER.Magic), hex(0x20B), "optional header (PE32+)")
+    check(pe.FILE_HEADER.Characteristics & 0x2000, "file is not marked as a DLL")
+
+    exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    if check(exports is not None, "no export table"):
+        names = sorted(s.name.decode() if s.name else "#%d" % s.ordinal
+                       for s in exports.symbols)
+        expect_equal(names, EXPECTED_EXPORTS, "exported names")
+        expect_equal(exports.struct.NumberOfFunctions, 2, "number of exported functions")
+
+    imported = {}
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        name = entry.dll.decode()
+        imported[name.lower()] = {i.name.decode() for i in entry.imports if i.name}
+        check(is_system_dll(name), "imports a non-system DLL: %s" % name)
+    for entry in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []):
+        check(False, "delay-loads %s" % entry.dll.decode())
+    for dll, functions in sorted(REQUIRED_IMPORTS.items()):
+        missing = sorted(functions - imported.get(dll, set()))
+        check(not missing, "%s: missing imports %s" % (dll, ", ".join(missing)))
+    print("imports:", ", ".join(sorted(imported)))
+
+
+# ---------------------------------------------------------------------------
+# Resources.
+
+RT_ICON, RT_BITMAP, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 2, 6, 14, 16, 24
+LANGUAGE = 0x0409
+
+ICON_GROUPS = [413, 415, 417, 431, 434]
+SMALL_SET = [(16, 4), (32, 4), (16, 8), (32, 8)]
+FULL_SET = [(size, 32) for size in (16, 24, 32, 40, 48, 64, 128, 256)]
+EXPECTED_IMAGES = {413: SMALL_SET, 415: FULL_SET, 417: FULL_SET, 431: FULL_SET,
+                   434: FULL_SET}
+
+EXPECTED_VERSION_STRINGS = {
+    "FileDescription": "Pellagor Customization",
+    "InternalName": "plgproduct",
+    "OriginalFilename": "plgproduct.DLL",
+    "ProductName": "Pellagor",
+    "FileVersion": "38.0.0.380",
+    "ProductVersion": "38.0.0.0",
+}
+
+
+def resource_table(pe):
+    """{type: {id: [(language, bytes)]}} in directory order."""
+    table = {}
+    directory = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    if not check(directory is not None, "no resource directory"):
+        return table
+    for kind in directory.entries:
+        entries = table.setdefault(kind.id if kind.id is not None else str(kind.name), {})
+        for item in kind.directory.entries:
+            key = item.id if item.id is not None else str(item.name)
+            for lang in item.directory.entries:
+                rva, size = lang.data.struct.OffsetToData, lang.data.struct.Size
+                entries.setdefault(key, []).append(
+                    (lang.id, pe.get_memory_mapped_image()[rva:rva + size]))
+    return table
+
+
+def only_data(table, kind, key, what):
+    versions = table.get(kind, {}).get(key, [])
+    if not check(len(versions) == 1, "%s: %d language versions" % (what, len(versions))):
+        return None
+    language, data = versions[0]
+    expect_equal(hex(language), hex(LANGUAGE), "%s language" % what)
+    return data
+
+
+def image_shape(data):
+    """(width, height as stored, bits) of a DIB or PNG icon image."""
+    if data[:8] == b"\x89PNG\r\n\x1a\n":
+        width, height, depth, colour_type = struct.unpack_from(">IIBB", data, 16)
+        check(colour_type == 6 and depth == 8, "PNG image is not 8-bit RGBA")
+        return width, height * 2, 32
+    _, width, height, _, bits = struct.unpack_from("<IiiHH", data, 0)
+    return width, height, bits
+
+
+def ico_images(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    _, _, count = struct.unpack_from("<HHH", data, 0)
+    images = []
+    for i in range(count):
+        size, offset = struct.unpack_from("<II", data, 6 + 16 * i + 8)
+        images.append(data[offset:offset + size])
+    return images
+
+
+def check_icons(table, repo):
+    expect_equal(list(table.get(RT_GROUP_ICON, {})), ICON_GROUPS, "icon groups in order")
+    icons = table.get(RT_ICON, {})
+    used = set()
+    for group in ICON_GROUPS:
+        data = only_data(table, RT_GROUP_ICON, group, "icon group %d" % group)
+        if data is None:
+            continue
+        _, kind, count = struct.unpack_from("<HHH", data, 0)
+        expect_equal(kind, 1, "icon group %d type" % group)
+        committed = ico_images(os.path.join(repo, "resources", "artwork",
+                                            "icon%d.ico" % group))
+        shapes = []
+        for i in range(count):
+            width, height, colours, _, planes, bits, size, icon_id = struct.unpack_from(
+                "<BBBBHHIH", data, 6 + 14 * i)
+            width, height = width or 256, height or 256
+            what = "icon group %d image %d" % (group, i)
+            shapes.append((width, bits))
+            expect_equal((width, height, planes), (width, width, 1), what + " entry")
+            image = only_data(table, RT_ICON, icon_id, what)
+            used.add(icon_id)
+            if image is None:
+                continue
+            expect_equal(len(image), size, what + " size in the group entry")
+            expect_equal(image_shape(image), (width, 2 * width, bits), what + " image header")
+            if check(i < len(committed), what + " missing from the .ico file"):
+                check(image == committed[i], what + " differs from the committed .ico")
+        expect_equal(shapes, EXPECTED_IMAGES[group], "icon group %d images" % group)
+    expect_equal(sorted(icons), sorted(used), "icon images referenced by the groups")
+
+
+def check_bitmap(table):
+    expect_equal(list(table.get(RT_BITMAP, {})), [410], "bitmaps")
+    data = only_data(table, RT_BITMAP, 410, "bitmap 410")
+    if data is not None:
+        size, width, height, planes, bits, compression = struct.unpack_from("<IiiHHI", data, 0)
+        expect_equal((size, width, height, planes, bits, compression),
+                     (40, 500, 324, 1, 8, 0), "bitmap 410 header")
+        expect_equal(len(data), 40 + 256 * 4 + 500 * 324, "bitmap 410 data size")
+
+
+def table_strings(repo):
+    """The rows of the string table source, with C escapes decoded."""
+    path = os.path.join(repo, "resources", "product_strings.def")
+    with open(path, encoding="ascii") as f:
+        text = f.read()
+    rows = re.findall(r'^PRODUCT_STRING\(\s*\w+\s*,\s*(\d+)\s*,\s*("(?:[^"\\]|\\.)*")\s*\)',
+                      text, re.MULTILINE)
+    return {int(number): ast.literal_eval(literal) for number, literal in rows}
+
+
+def check_strings(table, repo):
+    expected = table_strings(repo)
+    check(len(expected) >= 40, "only %d rows read from the string table source" % len(expected))
+    found = {}
+    for block, versions in table.get(RT_STRING, {}).items():
+        data = only_data(table, RT_STRING, block, "string block %d" % block)
+        if data is None:
+            continue
+        offset = 0
+        for i in range(16):
+            (length,) = struct.unpack_from("<H", data, offset)
+            offset += 2
+            if length:
+                found[(block - 1) * 16 + i] = data[offset:offset + 2 * length].decode("utf-16-le")
+            offset += 2 * length
+    for number in sorted(set(expected) | set(found)):
+        expect_equal(found.get(number), expected.get(number), "string %d" % number)
+    notice = found.get(411, "")
+    expect_equal(notice.count("\n"), 2, "line breaks in string 411")
+    check("\\" not in notice, "string 411 holds a backslash: an escape was not decoded")
+
+
+def check_version(pe):
+    if not check(getattr(pe, "VS_FIXEDFILEINFO", None), "no version record"):
+        return
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    expect_equal((fixed.FileVersionMS, fixed.FileVersionLS), (38 << 16, 380), "file version")
+    expect_equal((fixed.ProductVersionMS, fixed.ProductVersionLS), (38 << 16, 0),
+                 "product version")
+    expect_equal(fixed.FileType, 2, "file type (VFT_DLL)")
+    tables, translations = {}, []
+    for info in pe.FileInfo[0]:
+        if info.Key == b"StringFileInfo":
+            for string_table in info.StringTable:
+                tables[string_table.LangID.decode().upper()] = {
+                    k.decode(): v.decode() for k, v in string_table.entries.items()}
+        elif info.Key == b"VarFileInfo":
+            for var in info.Var:
+                value = var.entry.get(b"Translation")
+                translations.append(value.decode() if isinstance(value, bytes) else value)
+    expect_equal(sorted(tables), ["040904B0"], "version string tables")
+    strings = tables.get("040904B0", {})
+    for name, value in EXPECTED_VERSION_STRINGS.items():
+        expect_equal(strings.get(name), value, "version string %s" % name)
+    for name in ("CompanyName", "LegalCopyright"):
+        check(strings.get(name), "version string %s is missing or empty" % name)
+    expect_equal(translations, ["0x0409 0x04b0"], "version translation")
+
+
+def check_manifest(table):
+    expect_equal(list(table.get(RT_MANIFEST, {})), [2], "manifests")
+    data = only_data(table, RT_MANIFEST, 2, "manifest 2")
+    if data is None:
+        return
+    root = ElementTree.fromstring(data)
+    levels = [e for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    if expect_equal(len(levels), 1, "requestedExecutionLevel elements"):
+        expect_equal(dict(levels[0].attrib), {"level": "asInvoker", "uiAccess": "false"},
+                     "requestedExecutionLevel")
+    dpi = [e.text for e in root.iter() if e.tag.endswith("}dpiAware")]
+    expect_equal(dpi, ["true"], "dpiAware")
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "linkage":
+        check_linkage(pefile.PE(argv[2]))
+    elif len(argv) == 4 and argv[1] == "resources":
+        pe = pefile.PE(argv[2])
+        table = resource_table(pe)
+        check_icons(table, argv[3])
+        check_bitmap(table)
+        check_strings(table, argv[3])
+        check_version(pe)
+        check_manifest(table)
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    for failure in FAILURES:
+        print("FAIL:", failure)
+    print("%s: %d problem(s)" % (argv[1], len(FAILURES)))
+    return 1 if FAILURES else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
