@@ -1,0 +1,90 @@
+#include "settings/customization_settings.h"
+
+#include <cstdint>
+
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+#include "settings/settings_key.h"
+
+namespace plg {
+
+namespace {
+
+// Writes one GUI switch and reports a failure; the caller goes on either way.
+void WriteSwitch(Platform& platform, const RegKey& key, const char* name,
+                 unsigned string_id, const char* message) {
+  const std::uint32_t number =
+      static_cast<std::uint32_t>(BooleanTextValue(LoadProductString(platform, string_id)));
+  if (RegStatus status = platform.registry.SetDword(key, name, number)) {
+    ReportRegistrationError(platform, message,
+                            {key.path() + " value " + name, status});
+  }
+}
+
+}  // namespace
+
+int BooleanTextValue(std::string_view text) {
+  if (text == "1") return 1;
+  constexpr std::string_view kTrue = "TRUE";
+  if (text.size() != kTrue.size()) return 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != kTrue[i]) return 0;
+  }
+  return 1;
+}
+
+void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,
+                              const std::string& module_path) {
+  if (mode == kUnregister) return;
+  const std::string path = ProductVersionSubkeyPath(platform, "Software", "Customization");
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
+    ReportRegistrationError(platform, "Unable to open customization  key",
+                            {LocalMachinePath(path), status});
+    return;
+  }
+  if (!SetRegistryString(platform, key, "DLL", module_path)) {
+    ReportRegistrationError(platform, "Unable to enter value customization DLL key",
+                            {key.path() + " value DLL"});
+  }
+}
+
+void RegisterPfsView(Platform& platform, RegistrationMode mode) {
+  if (mode == kUnregister) return;
+  const std::string path = ProductVersionSubkeyPath(platform, "Software", "PFSView");
+  const std::string class_id = LoadProductString(platform, kLanguageClassId);
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
+    ReportRegistrationError(platform, "Unable to open PFS CLSID key",
+                            {LocalMachinePath(path), status});
+    return;
+  }
+  // The host looks the class up under "DLL", as it does the customization
+  // library, although the data is a class identifier.
+  if (!SetRegistryString(platform, key, "DLL", class_id)) {
+    ReportRegistrationError(platform, "Unable to enter PFS default CLSID key",
+                            {key.path() + " value DLL"});
+  }
+}
+
+void RegisterGuiDefaults(Platform& platform, RegistrationMode mode) {
+  if (mode == kUnregister) return;
+  const std::string path = ProductVersionSubkeyPath(platform, "Software", "GUIDefaults");
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
+    ReportRegistrationError(platform, "Unable to open GUI defaults key",
+                            {LocalMachinePath(path), status});
+    return;
+  }
+  WriteSwitch(platform, key, "CtrlStreamFixedOnly", kCtrlStreamFixedOnly,
+              "Unable to enter default control stream connection key");
+  WriteSwitch(platform, key, "CustomModelingOn", kCustomModelingOn,
+              "Unable to enter custom modeling key");
+}
+
+}  // namespace plg

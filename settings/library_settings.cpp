@@ -1,0 +1,100 @@
+#include "settings/library_settings.h"
+
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+#include "settings/settings_key.h"
+
+namespace plg {
+
+namespace {
+
+std::string WithoutLeadingWhiteSpace(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
+  return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+bool IsNoneInAnyCase(std::string_view text) {
+  constexpr std::string_view kNone = "none";
+  if (text.size() != kNone.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kNone[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLibraryList(std::string_view list) {
+  std::vector<std::string> entries;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t comma = list.find(',', start);
+    if (comma == std::string_view::npos) comma = list.size();
+    if (comma > start) entries.emplace_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return entries;
+}
+
+void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
+  if (mode == kUnregister) return;
+  const std::string path = ProductVersionSubkeyPath(platform, "Software", "Suffix");
+  RegKey key;
+  // Unreported on purpose, as for the Script Library key; only a failed
+  // value write is shown.
+  if (CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key) != kSuccess) {
+    return;
+  }
+  const std::string pairing = LoadProductString(platform, kDocumentExtension) + "," +
+                              LoadProductString(platform, kLanguageProgId);
+  if (!SetRegistryString(platform, key, "ASCII", pairing)) {
+    ReportRegistrationError(platform, "Unable to create ASCII document suffix entry in HKLM",
+                            {key.path() + " value ASCII"});
+  }
+}
+
+void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
+  if (mode == kUnregister) return;
+  const std::string list =
+      WithoutLeadingWhiteSpace(LoadProductString(platform, kDefaultLibraries));
+  // Trailing blanks are part of the last name, so "none " is a library.
+  if (list.empty() || IsNoneInAnyCase(list)) return;
+
+  const std::string prefix = GetInstallDirectory(platform, InstallDirectory::kLib) + "\\";
+  const std::string path =
+      ProductVersionSubkeyPath(platform, "SOFTWARE", "Default Libraries");
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
+    ReportRegistrationError(platform, "Unable to create default library key",
+                            {LocalMachinePath(path), status});
+    return;
+  }
+  for (const std::string& library : SplitLibraryList(list)) {
+    if (!SetRegistryString(platform, key, library, prefix + library)) {
+      ReportRegistrationError(platform, "Unable to create default library entry",
+                              {key.path() + " value " + library});
+    }
+  }
+}
+
+void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
+  if (mode == kUnregister) return;
+  const std::string script =
+      WithoutLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
+  const std::string path = ProductVersionSubkeyPath(platform, "SOFTWARE", "Script Library");
+  RegKey key;
+  if (CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key) != kSuccess) {
+    return;
+  }
+  // A value named "Default", not the key's default value. An empty script
+  // name is still written, replacing whatever an earlier registration left.
+  if (!SetRegistryString(platform, key, "Default", script)) {
+    ReportRegistrationError(platform, "Unable to create script library entry",
+                            {key.path() + " value Default"});
+  }
+}
+
+}  // namespace plg
