@@ -1,0 +1,88 @@
+#include "classes/application_class.h"
+
+#include <string>
+#include <utility>
+
+#include "classes/class_texts.h"
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+
+namespace plg {
+
+namespace {
+
+// Key path relative to HKEY_CLASSES_ROOT and its default value. An empty
+// value leaves the key without one.
+using ApplicationClassRow = std::pair<std::string, std::string>;
+
+// Filled at every run and kept until the next one or the unload.
+ApplicationClassRow ApplicationClassTable[10];
+
+// The automation server is always the shared modeller, whatever the host
+// string says, started with the trimmed product switch.
+std::string BuildAutomationCommand(Platform& platform) {
+  const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
+  return bin + "\\" + kHostExecutableName + ".exe /" +
+         TrimWhiteSpace(LoadProductString(platform, kProductKey)) + " /Automation";
+}
+
+// Rows whose keys unregistration removes as wholes.
+constexpr std::size_t kProgIdRow = 0;
+constexpr std::size_t kVersionedProgIdRow = 3;
+constexpr std::size_t kClassKeyRow = 5;
+
+void FillApplicationClassTable(Platform& platform) {
+  const std::string prog_id = LoadProductString(platform, kApplicationProgId);
+  const std::string versioned_prog_id =
+      prog_id + " " + LoadProductString(platform, kMajorVersion) +
+      LoadProductString(platform, kMinorVersion) + "0";
+  const std::string class_id = LoadProductString(platform, kApplicationClassId);
+  const std::string class_key = "CLSID\\" + class_id;
+
+  ApplicationClassTable[0] = {prog_id, prog_id};
+  ApplicationClassTable[1] = {prog_id + "\\CLSID", class_id};
+  ApplicationClassTable[2] = {prog_id + "\\CurVer", versioned_prog_id};
+  ApplicationClassTable[3] = {versioned_prog_id, prog_id};
+  ApplicationClassTable[4] = {versioned_prog_id + "\\CLSID", class_id};
+  ApplicationClassTable[5] = {class_key, ""};
+  ApplicationClassTable[6] = {class_key + "\\InProcHandler32", "Ole32.dll"};
+  ApplicationClassTable[7] = {class_key + "\\LocalServer32",
+                              BuildAutomationCommand(platform)};
+  ApplicationClassTable[8] = {class_key + "\\ProgID", versioned_prog_id};
+  ApplicationClassTable[9] = {class_key + "\\VersionIndependentProgID", prog_id};
+}
+
+}  // namespace
+
+void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
+  FillApplicationClassTable(platform);
+
+  if (mode == kRegister) {
+    for (const auto& [path, value] : ApplicationClassTable) {
+      RegKey key;
+      if (RegStatus status =
+              CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
+        ReportRegistrationError(platform, "Unable to create Application key entry",
+                                {ClassesRootPath(path), status});
+        continue;
+      }
+      if (!value.empty() && !SetRegistryString(platform, key, "", value)) {
+        ReportRegistrationError(platform, ValueNotWrittenMessage(value), {key.path()});
+      }
+    }
+    return;
+  }
+
+  // Only the version-independent ProgID waits for the version test: it
+  // carries the marker that tells which version owns the shared entries.
+  if (IsProductVersionCurrent(platform)) {
+    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
+                                         ApplicationClassTable[kProgIdRow].first));
+  }
+  for (std::size_t row : {kVersionedProgIdRow, kClassKeyRow}) {
+    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
+                                         ApplicationClassTable[row].first));
+  }
+}
+
+}  // namespace plg

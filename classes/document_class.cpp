@@ -1,0 +1,143 @@
+#include "classes/document_class.h"
+
+#include "classes/class_texts.h"
+#include "classes/version_open_verbs.h"
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+
+namespace plg {
+
+namespace {
+
+// One shell command: the verb's command subkey, relative to the shell key,
+// and its command line. A null command line is the Open command, which
+// depends on where the host is installed and is built at each registration.
+struct DocumentCommand {
+  const char* subkey;
+  const char* command_line;
+};
+
+constexpr DocumentCommand kDocumentCommandTable[] = {
+    {"Open\\command", nullptr},
+    {"Edit\\command", "notepad.exe %1"},
+};
+
+// "<bin>\TolvaneModeler.exe" in quotes, the product switch when the host is
+// the shared modeller, then the quoted document placeholder.
+std::string BuildOpenCommandLine(Platform& platform) {
+  const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
+  const std::string executable = LoadProductString(platform, kHostExecutable);
+  std::string line = "\"" + bin + "\\" + executable + ".exe\"";
+  if (EqualsIgnoringCase(executable, kHostExecutableName)) {
+    line += " /" + LoadProductString(platform, kProductKey);
+  }
+  line += " \"%1\"";
+  return line;
+}
+
+// Creates `path` and writes `text` as its value `value_name`; a key failure
+// and a value failure each show their own message.
+void WriteRow(Platform& platform, const std::string& path,
+              const char* value_name, const std::string& text,
+              const char* key_message, const char* value_message) {
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
+    ReportRegistrationError(platform, key_message, {ClassesRootPath(path), status});
+    return;
+  }
+  if (!SetRegistryString(platform, key, value_name, text)) {
+    ReportRegistrationError(platform, value_message, {key.path()});
+  }
+}
+
+// Everything beneath the ProgID that only makes sense once its class
+// identifier is in place: icon, application, Insertable marker, version verbs
+// and shell commands.
+void WriteDocumentEntries(Platform& platform, const std::string& prog_id,
+                          const std::string& module_path,
+                          const std::string& open_command) {
+  WriteRow(platform, prog_id + "\\DefaultIcon", "", module_path + ",1",
+           "Unable to create document Default Icon",
+           "Unable to create document Default Icon");
+  WriteRow(platform, prog_id + "\\Application", "ApplicationName",
+           LoadProductString(platform, kDisplayName) + " V12",
+           "Unable to create document Application",
+           "Unable to create document Application");
+  {
+    const std::string path = prog_id + "\\Insertable";
+    RegKey insertable;
+    if (RegStatus status = CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
+                                               path, &insertable)) {
+      ReportRegistrationError(platform, kInsertableKeyMessage,
+                              {ClassesRootPath(path), status});
+    }
+  }
+
+  const std::string shell_key_path = prog_id + "\\shell\\";
+  AddVersionOpenVerbs(platform, shell_key_path);
+
+  for (const DocumentCommand& row : kDocumentCommandTable) {
+    const std::string command =
+        row.command_line != nullptr ? row.command_line : open_command;
+    WriteRow(platform, shell_key_path + row.subkey, "", command,
+             "Error creating shell key", kShellEntryMessage);
+  }
+}
+
+void Register(Platform& platform, const std::string& module_path) {
+  const std::string prog_id = LoadProductString(platform, kLanguageProgId);
+  const std::string class_id = LoadProductString(platform, kLanguageClassId);
+  const std::string open_command = BuildOpenCommandLine(platform);
+
+  // Verbs of releases uninstalled since the last registration must not
+  // survive it.
+  static_cast<void>(
+      DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
+
+  {
+    const std::string path = prog_id + "\\CLSID";
+    RegKey class_key;
+    if (RegStatus status = CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
+                                               path, &class_key)) {
+      ReportRegistrationError(platform, "Error creating document key",
+                              {ClassesRootPath(path), status});
+    } else {
+      if (!SetRegistryString(platform, class_key, "", class_id)) {
+        ReportRegistrationError(platform, "Unable to create document class id",
+                                {class_key.path()});
+      }
+      // The class identifier's key stays open until the shell commands are
+      // written.
+      WriteDocumentEntries(platform, prog_id, module_path, open_command);
+    }
+  }
+
+  RegKey prog_id_key;
+  if (CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, prog_id,
+                          &prog_id_key) != kSuccess) {
+    return;
+  }
+  if (!SetRegistryString(platform, prog_id_key, "",
+                         LoadProductString(platform, kLanguageFriendlyName))) {
+    ReportRegistrationError(platform, "Unable to assign value to document class name",
+                            {prog_id_key.path()});
+  }
+}
+
+}  // namespace
+
+void RegisterDocumentClass(Platform& platform, RegistrationMode mode,
+                           const std::string& module_path) {
+  if (mode == kRegister) {
+    Register(platform, module_path);
+    return;
+  }
+  const std::string prog_id = LoadProductString(platform, kLanguageProgId);
+  if (IsProductVersionCurrent(platform)) {
+    static_cast<void>(
+        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
+  }
+}
+
+}  // namespace plg

@@ -1,0 +1,80 @@
+#include "classes/file_suffixes.h"
+
+#include "classes/class_texts.h"
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+
+namespace plg {
+
+namespace {
+
+// Creates `path` and writes `text` as its default value. A null
+// `key_message` means a key that cannot be created is skipped silently.
+void WriteDefaultValue(Platform& platform, const std::string& path,
+                       const std::string& text, const char* key_message,
+                       const char* value_message) {
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
+    if (key_message != nullptr) {
+      ReportRegistrationError(platform, key_message, {ClassesRootPath(path), status});
+    }
+    return;
+  }
+  if (!SetRegistryString(platform, key, "", text)) {
+    ReportRegistrationError(platform, value_message, {key.path()});
+  }
+}
+
+}  // namespace
+
+void RegisterFileSuffixes(Platform& platform, RegistrationMode mode) {
+  const std::string document_suffix =
+      "." + LoadProductString(platform, kDocumentExtension);
+  const std::string library_suffix =
+      "." + LoadProductString(platform, kLibraryExtension);
+
+  if (mode == kRegister) {
+    WriteDefaultValue(platform, document_suffix,
+                      LoadProductString(platform, kLanguageProgId),
+                      kDocumentSuffixMessage, kDocumentSuffixMessage);
+    WriteDefaultValue(platform, library_suffix,
+                      LoadProductString(platform, kLibraryProgId),
+                      "Unable to create Library document suffix entry",
+                      "Unable to create Library document suffix entry");
+    return;
+  }
+
+  if (!IsProductVersionCurrent(platform)) return;
+  static_cast<void>(
+      DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, document_suffix));
+  // Every product of the shared system opens its model libraries through
+  // this suffix; it goes with the last of them.
+  if (CountOptionsValues(platform) == 0) {
+    static_cast<void>(
+        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, library_suffix));
+  }
+}
+
+void RegisterLibraryClass(Platform& platform, RegistrationMode mode) {
+  const std::string prog_id = LoadProductString(platform, kLibraryProgId);
+
+  if (mode == kRegister) {
+    WriteDefaultValue(platform, prog_id + "\\CLSID",
+                      LoadProductString(platform, kLibraryClassId),
+                      kInsertableKeyMessage, "Unable to create library document class id");
+    WriteDefaultValue(platform, prog_id,
+                      LoadProductString(platform, kLibraryFriendlyName), nullptr,
+                      "Unable to assign value to library class name");
+    return;
+  }
+
+  // Shared by every product of the shared system, like the library suffix.
+  if (CountOptionsValues(platform) != 0) return;
+  if (IsProductVersionCurrent(platform)) {
+    static_cast<void>(
+        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
+  }
+}
+
+}  // namespace plg

@@ -1,0 +1,124 @@
+#include "classes/language_class.h"
+
+#include <iterator>
+#include <optional>
+
+#include "classes/class_texts.h"
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
+
+namespace plg {
+
+namespace {
+
+// One entry beneath the language class key: a fixed subkey and its default
+// value, which exists only while a registration writes that row.
+struct LanguageClassRow {
+  const char* subkey;
+  std::optional<std::string> value;
+};
+
+LanguageClassRow LanguageClassTable[] = {
+    {"AuxUserType\\2", std::nullopt},
+    {"AuxUserType\\3", std::nullopt},
+    {"DefaultIcon", std::nullopt},
+    {"InprocHandler32", std::nullopt},
+    {"LocalServer32", std::nullopt},
+    {"MiscStatus", std::nullopt},
+    {"ProgID", std::nullopt},
+    {"Verb\\0", std::nullopt},
+    {"Verb\\1", std::nullopt},
+};
+
+std::string ClassKeyPath(const std::string& class_id) { return "CLSID\\" + class_id; }
+
+// "<bin>\<host>.exe", unquoted, with the trimmed product switch when the host
+// is the shared modeller.
+std::string BuildHostCommand(Platform& platform) {
+  const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
+  const std::string executable = LoadProductString(platform, kHostExecutable);
+  std::string command = bin + "\\" + executable + ".exe";
+  if (EqualsIgnoringCase(executable, kHostExecutableName)) {
+    command += " /" + TrimWhiteSpace(LoadProductString(platform, kProductKey));
+  }
+  return command;
+}
+
+void FillLanguageClassTable(Platform& platform, const std::string& module_path) {
+  const std::string values[] = {
+      LoadProductString(platform, kDocumentExtension) + " View",
+      LoadProductString(platform, kProductName),
+      module_path + ",1",
+      "ole32",
+      BuildHostCommand(platform),
+      "32",
+      LoadProductString(platform, kLanguageProgId),
+      "&Edit,0,2",
+      "&Open,0,2",
+  };
+  static_assert(std::size(values) == std::size(LanguageClassTable));
+  for (std::size_t i = 0; i < std::size(values); ++i) {
+    LanguageClassTable[i].value = values[i];
+  }
+}
+
+void WriteLanguageClassRow(Platform& platform, const std::string& class_key,
+                           LanguageClassRow& row) {
+  const std::string path = class_key + "\\" + row.subkey;
+  RegKey key;
+  if (RegStatus status =
+          CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
+    ReportRegistrationError(platform, kDocumentSuffixMessage,
+                            {ClassesRootPath(path), status});
+  } else if (!SetRegistryString(platform, key, "", *row.value)) {
+    ReportRegistrationError(platform, ValueNotWrittenMessage(*row.value), {key.path()});
+  }
+  row.value.reset();
+}
+
+void WriteLibraryIcon(Platform& platform, const std::string& module_path) {
+  RegKey key;
+  if (CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
+                          ClassKeyPath(LoadProductString(platform, kLibraryClassId)) +
+                              "\\DefaultIcon",
+                          &key) != kSuccess) {
+    return;
+  }
+  const std::string icon = module_path + ",0";
+  if (!SetRegistryString(platform, key, "", icon)) {
+    ReportRegistrationError(platform, ValueNotWrittenMessage(icon), {key.path()});
+  }
+}
+
+}  // namespace
+
+void RegisterLanguageClass(Platform& platform, RegistrationMode mode,
+                           const std::string& module_path) {
+  const std::string class_key =
+      ClassKeyPath(LoadProductString(platform, kLanguageClassId));
+
+  if (mode == kRegister) {
+    FillLanguageClassTable(platform, module_path);
+    for (LanguageClassRow& row : LanguageClassTable) {
+      WriteLanguageClassRow(platform, class_key, row);
+    }
+    WriteLibraryIcon(platform, module_path);
+    return;
+  }
+
+  if (IsProductVersionCurrent(platform)) {
+    static_cast<void>(
+        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, class_key));
+  }
+  // The library class key belongs to every product of the shared system, as
+  // the library ProgID that names it does: it goes with the last of them, or
+  // their library documents would lose their class.
+  const std::string library_class_key =
+      ClassKeyPath(LoadProductString(platform, kLibraryClassId));
+  if (IsProductVersionCurrent(platform) && CountOptionsValues(platform) == 0) {
+    static_cast<void>(
+        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, library_class_key));
+  }
+}
+
+}  // namespace plg

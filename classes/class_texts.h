@@ -1,0 +1,31 @@
+// Messages and text rules that several shell and class registration steps
+// share, so that each exact text lives once.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plg {
+
+// Messages shown by more than one step.
+inline constexpr char kShellEntryMessage[] = "Unable to create shell document registry entry";
+inline constexpr char kInsertableKeyMessage[] = "Unable to create document insertable key";
+inline constexpr char kDocumentSuffixMessage[] = "Unable to create ASCII document suffix entry";
+
+// "Unable to create Value <text>": a value of a class key could not be written.
+std::string ValueNotWrittenMessage(const std::string& text);
+
+// The host executable's base name, which decides whether a command line gets
+// the product switch.
+inline constexpr char kHostExecutableName[] = "TolvaneModeler";
+
+// True when `a` and `b` hold the same ASCII letters without regard to case.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// `text` without leading and trailing blanks, tabs and line breaks.
+std::string TrimWhiteSpace(std::string_view text);
+
+// "HKEY_CLASSES_ROOT\<path>": how a failed key is named in a message's detail.
+std::string ClassesRootPath(std::string_view path);
+
+}  // namespace plg
