@@ -482,4 +482,13 @@ void MemoryRegistry::Erase(std::string_view path) {
   node->MarkDeleted();
 }
 
+void MemoryRegistry::EraseValue(std::string_view path, std::string_view name) {
+  std::shared_ptr<Node> node = FindPath(path);
+  if (!node) return;
+  const std::u16string folded = Fold(AnsiToUtf16(name));
+  auto it = std::find_if(node->values.begin(), node->values.end(),
+                         [&](const Node::Value& v) { return Fold(v.name) == folded; });
+  if (it != node->values.end()) node->values.erase(it);
+}
+
 }  // namespace plg

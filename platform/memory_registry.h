@@ -103,6 +103,9 @@ class MemoryRegistry : public Registry {
   std::vector<RegEntry> Snapshot(std::string_view path) const;
   // Removes `path` and everything beneath it (no-op if missing).
   void Erase(std::string_view path);
+  // Removes the value `name` of `path` ("" is the default value); no-op if
+  // either is missing.
+  void EraseValue(std::string_view path, std::string_view name);
 
   struct Node;
 
