@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""The module under Wine: the real registry, loaded by the real regsvr32.
+
+  scenarios.py template DIR
+      Boots the template prefix that every later command copies.
+  scenarios.py contract --template DIR --work DIR EXE [GTEST_ARGS...]
+      Runs the registry contract suite EXE in a copy of the template.
+  scenarios.py scenario NAME --template DIR --work DIR --dll DLL [--helper EXE]
+      Runs one scenario (see SCENARIOS) in a copy of the template.
+  scenarios.py main --dll DLL --prefix DIR
+      Boots a fresh prefix at DIR, seeds the shared modelling system,
+      registers the module with regsvr32 /s and prints what it wrote.
+
+A scenario seeds its prefix from .reg files in seed/, runs regsvr32, and
+compares `reg export` output with the hand-written files in expected/.
+Message boxes are read from a relay trace restricted to MessageBoxExA (and
+RegCreateKeyExA where a scenario looks at keys being created). A scenario's
+prefix is removed when it passes and kept, with its logs, when it fails.
+"""
+
+import argparse
+import difflib
+import os
+import sys
+import time
+
+import winelab
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SEED_SHARED_SYSTEM = os.path.join(HERE, "seed", "shared_system.reg")
+SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
+
+MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
+HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"
+
+COMPANY_KEY = "HKLM\\Software\\Tolvanics"
+KELSYS_KEY = COMPANY_KEY + "\\Kelsys"
+OPTIONS_KEY = KELSYS_KEY + "\\38.0\\Options"
+PRODUCT_KEY = COMPANY_KEY + "\\Pellagor"
+EXPORTED_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics"
+
+CAPTION = "Registration Error"
+STYLE = 0x10010  # MB_ICONERROR | MB_SETFOREGROUND
+LANGUAGE = 0x0409
+REGSVR32_DLLREGISTER_FAILED = 5
+ERROR_CHILD_MUST_BE_VOLATILE = 1021
+
+# The keys under HKEY_CLASSES_ROOT that registration writes, for `main`.
+CLASSES_KEYS = [
+    "Pellagor Language", ".plgf", ".hvxl", "Tolvane Model Library",
+    "CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}",
+    "CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
+    "PLG Application", "PLG Application 3800",
+    "CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}",
+]
+
+
+def expected(name):
+    with open(os.path.join(HERE, "expected", name), "rb") as f:
+        return winelab.parse_reg(f.read())
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def true(self, condition, message):
+        if not condition:
+            self.failures.append(message)
+            print("FAIL:", message)
+        return condition
+
+    def equal(self, actual, wanted, what):
+        return self.true(actual == wanted, "%s: expected %r, got %r" % (what, wanted, actual))
+
+    def tree(self, actual, wanted, what):
+        """Whole-tree comparison: a missing and an extra entry both show."""
+        want, got = winelab.describe_tree(wanted), winelab.describe_tree(actual)
+        if want == got:
+            return True
+        diff = "\n".join(difflib.unified_diff(want, got, "expected", "actual", lineterm=""))
+        return self.true(False, "%s differs:\n%s" % (what, diff))
+
+    def exit_code(self, run, wanted, what):
+        if not self.equal(run.returncode, wanted, what + " exit code"):
+            print(run.describe())
+
+    def message_boxes(self, boxes, what):
+        """Every box: no owner, the error caption, style and language."""
+        for owner, text, caption, style, language in boxes:
+            self.equal((owner, caption, hex(style), hex(language)),
+                       (0, CAPTION, hex(STYLE), hex(LANGUAGE)),
+                       "%s: message box %r" % (what, text))
+
+
+class Lab:
+    """What a scenario works with: its prefix and its checks."""
+
+    def __init__(self, args, name):
+        self.args = args
+        self.checks = Checks()
+        self.prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
+
+    def install_module(self):
+        return self.prefix.install(self.args.dll, MODULE_PATH)
+
+    def regsvr32(self, *switches):
+        """regsvr32 with the given switches, traced: (run, message boxes)."""
+        run = self.prefix.run("regsvr32", *switches, MODULE_PATH, debug="+relay")
+        return run, winelab.message_boxes(run.stderr)
+
+
+SCENARIOS = {}
+
+
+def scenario(function):
+    SCENARIOS[function.__name__] = function
+    return function
+
+
+@scenario
+def register_unregister(lab):
+    """Registration writes the product key and the Options entry beside
+    another product's; unregistration removes the entry and the product
+    version key and leaves the other product and the empty product key;
+    neither shows a message."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.install_module()
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.reg_import(SEED_OTHER_PRODUCT)
+    prefix.trace_calls(["MessageBoxExA", "RegCreateKeyExA", "RegDeleteValueA"])
+
+    run, boxes = lab.regsvr32("/s")
+    checks.exit_code(run, 0, "regsvr32 /s")
+    checks.equal([box[1] for box in boxes], [], "messages shown by registration")
+    # The trace is live: "no message" is not just an empty trace.
+    creates = winelab.key_creations(run.stderr)
+    checks.true(("Software\\Tolvanics", 0) in [(c.subkey, c.status) for c in creates],
+                "no traced RegCreateKeyExA of Software\\Tolvanics")
+    registered = prefix.reg_export(COMPANY_KEY) or {}
+    checks.tree(winelab.subtree(registered, EXPORTED_ROOT + "\\Kelsys"),
+                expected("registered_kelsys.reg"), "Kelsys key after registration")
+    for key in ("Pellagor", "Pellagor\\38.0"):
+        checks.true(EXPORTED_ROOT + "\\" + key in registered,
+                    "registration did not create Software\\Tolvanics\\" + key)
+
+    run, boxes = lab.regsvr32("/u", "/s")
+    checks.exit_code(run, 0, "regsvr32 /u /s")
+    checks.equal([box[1] for box in boxes], [], "messages shown by unregistration")
+    checks.true(any('"plg"' in args for args in winelab.calls(run.stderr, "RegDeleteValueA")),
+                "no traced RegDeleteValueA of \"plg\"")
+    checks.tree(prefix.reg_export(COMPANY_KEY), expected("unregistered_tolvanics.reg"),
+                "company key after unregistration")
+
+
+@scenario
+def volatile_company_key(lab):
+    """With Software\\Tolvanics a volatile key, the product key cannot be
+    created beneath it: registration says so, goes on with the Options
+    entry and the remaining steps, and regsvr32 reports the failure."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.install_module()
+    prefix.install(lab.args.helper, HELPER_PATH)
+    prefix.trace_calls(["MessageBoxExA", "RegCreateKeyExA"])
+    with prefix.persistent_server():
+        # The seed's keys beneath the company key are made volatile first,
+        # so that importing the seed only fills them in.
+        prefix.run(HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+                   "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+        prefix.reg_import(SEED_SHARED_SYSTEM)
+        prefix.reg_import(SEED_OTHER_PRODUCT)
+        probe = prefix.run("reg", "add", COMPANY_KEY + "\\Probe", "/f")
+        if not checks.true(probe.returncode != 0,
+                           "a non-volatile key could be created under the company key"):
+            return
+
+        run, boxes = lab.regsvr32("/s")
+        checks.exit_code(run, REGSVR32_DLLREGISTER_FAILED, "regsvr32 /s")
+        texts = [box[1] for box in boxes]
+        checks.true(texts[:1] == ["Unable to create Application Name key"],
+                    "first message: expected 'Unable to create Application Name key', "
+                    "got %r" % texts[:1])
+        checks.equal(texts.count("Unable to create Application Name key"), 1,
+                     "times the product key failure was shown")
+        for text in ("Unable to open HKEY_LOCAL_MACHINE", "Unable to open modeler options key",
+                     "Unable to enter value in modeler options key"):
+            checks.true(text not in texts, "unexpected message %r" % text)
+        checks.message_boxes(boxes, "registration")
+        # What the registry answered: the product key refused as a
+        # non-volatile child, the Options key opened as it exists.
+        creates = {c.subkey: c.status for c in winelab.key_creations(run.stderr)}
+        checks.equal(creates.get("Pellagor"), ERROR_CHILD_MUST_BE_VOLATILE,
+                     "RegCreateKeyExA of Pellagor")
+        checks.equal(creates.get("Kelsys\\38.0\\Options"), 0,
+                     "RegCreateKeyExA of Kelsys\\38.0\\Options")
+
+        tree = prefix.reg_export(COMPANY_KEY) or {}
+        checks.tree(winelab.subtree(tree, EXPORTED_ROOT + "\\Kelsys\\38.0\\Options"),
+                    expected("volatile_options.reg"), "Options key")
+        checks.true(EXPORTED_ROOT + "\\Pellagor" not in tree,
+                    "the product key exists under the volatile company key")
+    print("messages shown: %d, first %r" % (len(texts), texts[:2]))
+
+
+def run_scenario(args):
+    started = time.monotonic()
+    lab = Lab(args, args.name)
+    try:
+        SCENARIOS[args.name](lab)
+    except winelab.WineError as error:
+        lab.checks.true(False, str(error))
+    elapsed = time.monotonic() - started
+    if lab.checks.failures:
+        print("%s: %d failure(s) in %.1f s; prefix and logs kept in %s" % (
+            args.name, len(lab.checks.failures), elapsed, lab.prefix.path))
+        return 1
+    lab.prefix.remove()
+    print("%s: passed in %.1f s" % (args.name, elapsed))
+    return 0
+
+
+def run_contract(args):
+    started = time.monotonic()
+    prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, "contract"))
+    run = prefix.run(os.path.abspath(args.exe), *args.gtest_args, timeout=300)
+    print(run.stdout)
+    elapsed = time.monotonic() - started
+    if run.returncode != 0:
+        print(run.describe())
+        print("contract: failed in %.1f s; prefix kept in %s" % (elapsed, prefix.path))
+        return 1
+    prefix.remove()
+    print("contract: passed in %.1f s" % elapsed)
+    return 0
+
+
+def run_main(args):
+    """The main job: a fresh machine with the shared system, registered."""
+    print("Booting a fresh Wine prefix in %s ..." % args.prefix, flush=True)
+    winelab.make_template(args.prefix)
+    prefix = winelab.Prefix(args.prefix)
+    prefix.install(args.dll, MODULE_PATH)
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.trace_calls(["MessageBoxExA"])
+    print("Seeded the shared modelling system (%s)." % os.path.relpath(SEED_SHARED_SYSTEM))
+    run = prefix.run("regsvr32", "/s", MODULE_PATH, debug="+relay")
+    boxes = winelab.message_boxes(run.stderr)
+    print("wine regsvr32 /s \"%s\": exit code %d, %d message box(es)" % (
+        MODULE_PATH, run.returncode, len(boxes)))
+    for box in boxes:
+        print("  message: %r (caption %r, style 0x%x)" % (box[1], box[2], box[3]))
+    keys = [PRODUCT_KEY, OPTIONS_KEY] + ["HKCR\\" + key for key in CLASSES_KEYS]
+    for key in keys:
+        text = prefix.reg_export_text(key)
+        print()
+        print(text.rstrip() if text is not None else "; %s: not present" % key)
+    prefix.wait_for_server()
+    return 0 if run.returncode == 0 and not boxes else 1
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    template = commands.add_parser("template")
+    template.add_argument("dir")
+    contract = commands.add_parser("contract")
+    contract.add_argument("--template", required=True)
+    contract.add_argument("--work", required=True)
+    contract.add_argument("exe")
+    contract.add_argument("gtest_args", nargs="*")
+    one = commands.add_parser("scenario")
+    one.add_argument("name", choices=sorted(SCENARIOS))
+    one.add_argument("--template", required=True)
+    one.add_argument("--work", required=True)
+    one.add_argument("--dll", required=True)
+    one.add_argument("--helper")
+    job = commands.add_parser("main")
+    job.add_argument("--dll", required=True)
+    job.add_argument("--prefix", required=True)
+    args = parser.parse_args(argv[1:])
+
+    if args.command == "template":
+        seconds = winelab.make_template(args.dir)
+        print("template prefix booted in %.1f s" % seconds)
+        return 0
+    if args.command == "contract":
+        return run_contract(args)
+    if args.command == "scenario":
+        return run_scenario(args)
+    return run_main(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
