@@ -1,6 +1,7 @@
 #include "classes/file_suffixes.h"
 
 #include "classes/class_texts.h"
+#include "classes/registered_products.h"
 #include "registry/registry_helpers.h"
 #include "resources/product_strings.h"
 
@@ -50,7 +51,7 @@ void RegisterFileSuffixes(Platform& platform, RegistrationMode mode) {
       DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, document_suffix));
   // Every product of the shared system opens its model libraries through
   // this suffix; it goes with the last of them.
-  if (CountOptionsValues(platform) == 0) {
+  if (NoProductRegistered(platform)) {
     static_cast<void>(
         DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, library_suffix));
   }
@@ -70,7 +71,7 @@ void RegisterLibraryClass(Platform& platform, RegistrationMode mode) {
   }
 
   // Shared by every product of the shared system, like the library suffix.
-  if (CountOptionsValues(platform) != 0) return;
+  if (!NoProductRegistered(platform)) return;
   if (IsProductVersionCurrent(platform)) {
     static_cast<void>(
         DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "classes/class_texts.h"
+#include "classes/registered_products.h"
 #include "registry/registry_helpers.h"
 #include "resources/product_strings.h"
 
@@ -115,7 +116,7 @@ void RegisterLanguageClass(Platform& platform, RegistrationMode mode,
   // their library documents would lose their class.
   const std::string library_class_key =
       ClassKeyPath(LoadProductString(platform, kLibraryClassId));
-  if (IsProductVersionCurrent(platform) && CountOptionsValues(platform) == 0) {
+  if (IsProductVersionCurrent(platform) && NoProductRegistered(platform)) {
     static_cast<void>(
         DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, library_class_key));
   }

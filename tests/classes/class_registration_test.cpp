@@ -80,11 +80,13 @@ TEST(ClassRegistration, SharedLibrarySuffixKeepsWhatOthersWroteBeneathIt) {
 }
 
 enum class Marker { kThisVersion, kOtherVersion, kMissing, kUnreadable };
+// The Options key as the steps find it, this product's own value removed.
+enum class Options { kEmpty, kOtherProduct, kMissing, kUnopenable, kUnqueryable };
 
 struct UnregistrationCase {
   const char* name;
   Marker marker;
-  bool other_products;
+  Options options;
   Lines expected;
 };
 
@@ -141,9 +143,19 @@ TEST_P(Unregistration, RemovesWhatTheVersionTestAndTheOtherProductsAllow) {
   m.registry.SeedString(
       "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\\InprocServer32",
       "", "C:\\Other\\libhandler.dll");
-  // This product's own Options value is already gone when the steps run.
-  m.registry.SeedKey(kOptionsKey);
-  if (c.other_products) m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
+  switch (c.options) {
+    case Options::kEmpty: m.registry.SeedKey(kOptionsKey); break;
+    case Options::kOtherProduct: m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host"); break;
+    case Options::kMissing: m.registry.Erase(kOptionsKey); break;
+    case Options::kUnopenable:
+      m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
+      m.registry.InjectFault({RegOp::kOpenKey, kOptionsKey});
+      break;
+    case Options::kUnqueryable:
+      m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
+      m.registry.InjectFault({RegOp::kQueryInfo, kOptionsKey});
+      break;
+  }
   switch (c.marker) {
     case Marker::kThisVersion: break;
     case Marker::kOtherVersion:
@@ -165,22 +177,30 @@ TEST_P(Unregistration, RemovesWhatTheVersionTestAndTheOtherProductsAllow) {
 INSTANTIATE_TEST_SUITE_P(
     Matrix, Unregistration,
     ::testing::Values(
-        UnregistrationCase{"CurrentNoOtherProduct", Marker::kThisVersion, false,
+        UnregistrationCase{"CurrentNoOtherProduct", Marker::kThisVersion, Options::kEmpty,
                            kEverythingRemoved},
-        UnregistrationCase{"CurrentOtherProductLeft", Marker::kThisVersion, true,
-                           kSharedLibraryKept},
-        UnregistrationCase{"OtherVersionNoOtherProduct", Marker::kOtherVersion, false,
+        UnregistrationCase{"CurrentOtherProductLeft", Marker::kThisVersion,
+                           Options::kOtherProduct, kSharedLibraryKept},
+        UnregistrationCase{"OtherVersionNoOtherProduct", Marker::kOtherVersion, Options::kEmpty,
                            SharedEntriesKept({R"([PLG Application\CurVer])",
                                               R"(@="PLG Application 3700")"})},
-        UnregistrationCase{"OtherVersionOtherProductLeft", Marker::kOtherVersion, true,
+        UnregistrationCase{"OtherVersionOtherProductLeft", Marker::kOtherVersion,
+                           Options::kOtherProduct,
                            SharedEntriesKept({R"([PLG Application\CurVer])",
                                               R"(@="PLG Application 3700")"})},
-        UnregistrationCase{"NoMarkerNoOtherProduct", Marker::kMissing, false,
+        UnregistrationCase{"NoMarkerNoOtherProduct", Marker::kMissing, Options::kEmpty,
                            kEverythingRemoved},
-        UnregistrationCase{"NoMarkerOtherProductLeft", Marker::kMissing, true,
+        UnregistrationCase{"NoMarkerOtherProductLeft", Marker::kMissing, Options::kOtherProduct,
                            kSharedLibraryKept},
-        UnregistrationCase{"UnreadableMarker", Marker::kUnreadable, false,
-                           SharedEntriesKept(kMarkerTree)}),
+        UnregistrationCase{"UnreadableMarker", Marker::kUnreadable, Options::kEmpty,
+                           SharedEntriesKept(kMarkerTree)},
+        UnregistrationCase{"NoOptionsKey", Marker::kThisVersion, Options::kMissing,
+                           kEverythingRemoved},
+        // Other products may be listed in a key that cannot be read.
+        UnregistrationCase{"OptionsKeyCannotBeOpened", Marker::kThisVersion,
+                           Options::kUnopenable, kSharedLibraryKept},
+        UnregistrationCase{"OptionsKeyCannotBeQueried", Marker::kThisVersion,
+                           Options::kUnqueryable, kSharedLibraryKept}),
     [](const ::testing::TestParamInfo<UnregistrationCase>& info) {
       return std::string(info.param.name);
     });
