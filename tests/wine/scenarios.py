@@ -250,10 +250,15 @@ def run_main(args):
     for box in boxes:
         print("  message: %r (caption %r, style 0x%x)" % (box[1], box[2], box[3]))
     keys = [PRODUCT_KEY, OPTIONS_KEY] + ["HKCR\\" + key for key in CLASSES_KEYS]
+    print("\nWhat it wrote (reg export, one block per key):")
     for key in keys:
         text = prefix.reg_export_text(key)
         print()
-        print(text.rstrip() if text is not None else "; %s: not present" % key)
+        if text is None:
+            print("; %s: not present" % key)
+        else:
+            # Each export starts with the same header line.
+            print(text.split("\n", 1)[1].strip().replace("\r\n", "\n"))
     prefix.wait_for_server()
     return 0 if run.returncode == 0 and not boxes else 1
 

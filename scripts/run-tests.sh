@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, then configures, builds and tests the
+# host build (unit tests, the contract suite on the in-memory registry) and the
+# windows build (DLL checks, the contract suite and the scenarios under Wine).
+# Exits non-zero if anything fails. Build folders: build/host and
+# build/windows, or PLG_HOST_BUILD_DIR and PLG_WINDOWS_BUILD_DIR.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+scripts/setup.sh
+
+declare -A build_dirs=(
+  [host]=${PLG_HOST_BUILD_DIR:-build/host}
+  [windows]=${PLG_WINDOWS_BUILD_DIR:-build/windows}
+)
+failed=()
+for preset in host windows; do
+  dir=${build_dirs[$preset]}
+  echo "=== $preset build in $dir"
+  cmake --preset "$preset" -B "$dir" >/dev/null
+  cmake --build "$dir" -j2
+  started=$SECONDS
+  if ! ctest --test-dir "$dir" --output-on-failure --timeout 600 -j2; then
+    failed+=("$preset")
+  fi
+  echo "=== $preset tests: $((SECONDS - started)) s"
+done
+
+if [[ ${#failed[@]} -gt 0 ]]; then
+  echo "FAILED: tests of the ${failed[*]} build" >&2
+  exit 1
+fi
+echo "All tests passed."
