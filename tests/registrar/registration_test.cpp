@@ -119,6 +119,7 @@ TEST_F(RegistrationTest, UnregistrationKeepsTheEmptyProductKeyAndOtherProducts) 
 
 TEST_F(RegistrationTest, ARoundTripOnAMachineWithNoOtherProductRestoresClassesRoot) {
   m.registry.SeedString("HKEY_CLASSES_ROOT\\.txt", "", "txtfile");
+  m.registry.SeedKey("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}");
   const std::vector<RegEntry> classes_before = m.registry.Snapshot("HKEY_CLASSES_ROOT");
   ASSERT_EQ(kResultOk, RegisterProduct(m.platform, kSeedModulePath));
   ASSERT_NE(classes_before, m.registry.Snapshot("HKEY_CLASSES_ROOT"));

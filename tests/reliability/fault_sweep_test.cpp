@@ -46,6 +46,7 @@ struct WriteRule {
   const char* create;        // message when the key cannot be created; nullptr: none
   const char* write;         // message when a value cannot be written; nullptr: none
   bool value_in_message = false;  // the write message ends in the value's text
+  const char* value = nullptr;    // the rule's value name; nullptr: every value
 };
 
 std::vector<WriteRule> RegistrationRules() {
@@ -115,13 +116,21 @@ std::vector<WriteRule> RegistrationRules() {
       {app + "\\LocalServer32", app_row, value, true},
       {app + "\\ProgID", app_row, value, true},
       {app + "\\VersionIndependentProgID", app_row, value, true},
-      {v + "GUIDefaults", "Unable to open GUI defaults key", nullptr},
+      {v + "GUIDefaults", "Unable to open GUI defaults key",
+       "Unable to enter default control stream connection key", false, "CtrlStreamFixedOnly"},
+      {v + "GUIDefaults", "Unable to open GUI defaults key", "Unable to enter custom modeling key",
+       false, "CustomModelingOn"},
   };
 }
 
-const WriteRule* RuleFor(const std::vector<WriteRule>& rules, const std::string& key) {
+const WriteRule* RuleFor(const std::vector<WriteRule>& rules, const RegCall& call) {
   for (const WriteRule& rule : rules) {
-    if (Canonical(rule.key) == Canonical(key)) return &rule;
+    if (Canonical(rule.key) != Canonical(call.path)) continue;
+    if (rule.value != nullptr && call.op == RegOp::kSetValue &&
+        Canonical(rule.value) != Canonical(call.value)) {
+      continue;
+    }
+    return &rule;
   }
   return nullptr;
 }
@@ -171,7 +180,7 @@ TEST_F(FaultSweep, EveryRegistrationOperationFailingInTurn) {
 
     // The message.
     std::vector<std::string> expected;
-    const WriteRule* rule = RuleFor(rules, target.path);
+    const WriteRule* rule = RuleFor(rules, target);
     if (target.op == RegOp::kCreateKey && rule != nullptr && rule->create) {
       expected.push_back(rule->create);
     } else if (target.op == RegOp::kSetValue) {
