@@ -5,7 +5,8 @@
       Boots the template prefix that every later command copies.
   scenarios.py contract --template DIR --work DIR EXE [GTEST_ARGS...]
       Runs the registry contract suite EXE in a copy of the template.
-  scenarios.py scenario NAME --template DIR --work DIR --dll DLL [--helper EXE]
+  scenarios.py scenario NAME --template DIR --work DIR --dll DLL
+               [--helper make_volatile_key.exe] [--caller call_export.exe]
       Runs one scenario (see SCENARIOS) in a copy of the template.
   scenarios.py main --dll DLL --prefix DIR
       Boots a fresh prefix at DIR, seeds the shared modelling system,
@@ -32,6 +33,7 @@ SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
 
 MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
 HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"
+CALLER_PATH = "C:\\plgtest\\call_export.exe"
 
 COMPANY_KEY = "HKLM\\Software\\Tolvanics"
 KELSYS_KEY = COMPANY_KEY + "\\Kelsys"
@@ -43,6 +45,7 @@ CAPTION = "Registration Error"
 STYLE = 0x10010  # MB_ICONERROR | MB_SETFOREGROUND
 LANGUAGE = 0x0409
 REGSVR32_DLLREGISTER_FAILED = 5
+SELFREG_E_CLASS = 0x80040201
 ERROR_CHILD_MUST_BE_VOLATILE = 1021
 
 # The keys under HKEY_CLASSES_ROOT that registration writes, for `main`.
@@ -104,6 +107,12 @@ class Lab:
     def install_module(self):
         return self.prefix.install(self.args.dll, MODULE_PATH)
 
+    def call_export(self, export):
+        """The export called directly, traced: (HRESULT text, message boxes)."""
+        self.prefix.install(self.args.caller, CALLER_PATH)
+        run = self.prefix.run(CALLER_PATH, MODULE_PATH, export, debug="+relay", check=True)
+        return run.stdout.strip(), winelab.message_boxes(run.stderr)
+
     def regsvr32(self, *switches):
         """regsvr32 with the given switches, traced: (run, message boxes)."""
         run = self.prefix.run("regsvr32", *switches, MODULE_PATH, debug="+relay")
@@ -123,7 +132,8 @@ def register_unregister(lab):
     """Registration writes the product key and the Options entry beside
     another product's; unregistration removes the entry and the product
     version key and leaves the other product and the empty product key;
-    neither shows a message."""
+    neither shows a message. Each is done twice, the second time by calling
+    the export directly for its HRESULT: the contents stay the same."""
     checks, prefix = lab.checks, lab.prefix
     lab.install_module()
     prefix.reg_import(SEED_SHARED_SYSTEM)
@@ -137,6 +147,9 @@ def register_unregister(lab):
     creates = winelab.key_creations(run.stderr)
     checks.true(("Software\\Tolvanics", 0) in [(c.subkey, c.status) for c in creates],
                 "no traced RegCreateKeyExA of Software\\Tolvanics")
+    # Once more, called directly: S_OK itself, and the same contents.
+    checks.equal(lab.call_export("DllRegisterServer"), ("hresult=0x00000000", []),
+                 "second registration (result, messages)")
     registered = prefix.reg_export(COMPANY_KEY) or {}
     checks.tree(winelab.subtree(registered, EXPORTED_ROOT + "\\Kelsys"),
                 expected("registered_kelsys.reg"), "Kelsys key after registration")
@@ -149,6 +162,8 @@ def register_unregister(lab):
     checks.equal([box[1] for box in boxes], [], "messages shown by unregistration")
     checks.true(any('"plg"' in args for args in winelab.calls(run.stderr, "RegDeleteValueA")),
                 "no traced RegDeleteValueA of \"plg\"")
+    checks.equal(lab.call_export("DllUnregisterServer"), ("hresult=0x00000000", []),
+                 "second unregistration (result, messages)")
     checks.tree(prefix.reg_export(COMPANY_KEY), expected("unregistered_tolvanics.reg"),
                 "company key after unregistration")
 
@@ -193,6 +208,11 @@ def volatile_company_key(lab):
                      "RegCreateKeyExA of Pellagor")
         checks.equal(creates.get("Kelsys\\38.0\\Options"), 0,
                      "RegCreateKeyExA of Kelsys\\38.0\\Options")
+
+        # The export itself, called again: the same failure, its HRESULT.
+        result, again = lab.call_export("DllRegisterServer")
+        checks.equal(result, "hresult=0x%08x" % SELFREG_E_CLASS, "DllRegisterServer result")
+        checks.equal([box[1] for box in again], texts, "messages of the second registration")
 
         tree = prefix.reg_export(COMPANY_KEY) or {}
         checks.tree(winelab.subtree(tree, EXPORTED_ROOT + "\\Kelsys\\38.0\\Options"),
@@ -279,6 +299,7 @@ def main(argv):
     one.add_argument("--work", required=True)
     one.add_argument("--dll", required=True)
     one.add_argument("--helper")
+    one.add_argument("--caller")
     job = commands.add_parser("main")
     job.add_argument("--dll", required=True)
     job.add_argument("--prefix", required=True)
