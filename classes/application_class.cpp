@@ -33,9 +33,15 @@ constexpr std::size_t kClassKeyRow = 5;
 
 void FillApplicationClassTable(Platform& platform) {
   const std::string prog_id = LoadProductString(platform, kApplicationProgId);
+  const std::string major = LoadProductString(platform, kMajorVersion);
+  const std::string minor = LoadProductString(platform, kMinorVersion);
+  // Without the ProgID or a version number the name would be another
+  // product's or version's (" 3800", "PLG Application 00"); an empty name is
+  // refused by the registry layer like any key that cannot be created.
   const std::string versioned_prog_id =
-      prog_id + " " + LoadProductString(platform, kMajorVersion) +
-      LoadProductString(platform, kMinorVersion) + "0";
+      prog_id.empty() || major.empty() || minor.empty()
+          ? std::string()
+          : prog_id + " " + major + minor + "0";
   const std::string class_id = LoadProductString(platform, kApplicationClassId);
   const std::string class_key = "CLSID\\" + class_id;
 

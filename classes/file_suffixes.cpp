@@ -27,13 +27,19 @@ void WriteDefaultValue(Platform& platform, const std::string& path,
   }
 }
 
+// "." and the extension; empty when the extension is missing, so that the
+// registry layer refuses the key instead of writing HKEY_CLASSES_ROOT\".".
+std::string SuffixOf(const std::string& extension) {
+  return extension.empty() ? std::string() : "." + extension;
+}
+
 }  // namespace
 
 void RegisterFileSuffixes(Platform& platform, RegistrationMode mode) {
   const std::string document_suffix =
-      "." + LoadProductString(platform, kDocumentExtension);
+      SuffixOf(LoadProductString(platform, kDocumentExtension));
   const std::string library_suffix =
-      "." + LoadProductString(platform, kLibraryExtension);
+      SuffixOf(LoadProductString(platform, kLibraryExtension));
 
   if (mode == kRegister) {
     WriteDefaultValue(platform, document_suffix,

@@ -193,7 +193,7 @@ void MemoryRegistry::ClearFaults() { faults_.clear(); }
 RegStatus MemoryRegistry::Intercept(RegOp op, const std::string& path,
                                     std::string_view value) {
   RegStatus status = kSuccess;
-  const std::u16string canonical = CanonicalKeyPath(path);
+  const std::u16string canonical = faults_.empty() ? std::u16string() : CanonicalKeyPath(path);
   for (ActiveFault& active : faults_) {
     const RegFault& fault = active.fault;
     if (fault.op != RegOp::kAny && fault.op != op) continue;

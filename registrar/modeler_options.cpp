@@ -40,7 +40,8 @@ void RegisterModelerOptions(Platform& platform) {
     return;
   }
   const std::string product_key = LoadProductString(platform, kProductKey);
-  if (!SetRegistryString(platform, options, product_key, product_name)) {
+  // An empty name would write the Options key's own default value.
+  if (product_key.empty() || !SetRegistryString(platform, options, product_key, product_name)) {
     ReportRegistrationError(platform, "Unable to enter value in modeler options key",
                             {options.path() + " value " + product_key});
   }
@@ -55,11 +56,12 @@ void UnregisterModelerOptions(Platform& platform) {
 
   RemoveVersionOpenVerbs(platform);
 
+  const std::string product_key = LoadProductString(platform, kProductKey);
   RegKey options;
-  if (platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
+  if (!product_key.empty() &&
+      platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
                                 kKeyAllAccess, &options) == kSuccess) {
-    static_cast<void>(platform.registry.DeleteValue(
-        options, LoadProductString(platform, kProductKey)));
+    static_cast<void>(platform.registry.DeleteValue(options, product_key));
   }
 }
 
