@@ -1,0 +1,122 @@
+// plgreg verify: a machine compared with what a registration leaves there.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_machine.h"
+#include "tests/support/registry_text.h"
+#include "tests/tools/plgreg_run.h"
+#include "tools/plgreg/builtin_machine.h"
+#include "tools/plgreg/plan.h"
+
+namespace plg::tool {
+namespace {
+
+using testing::Lines;
+using testing::Plgreg;
+using testing::WriteTempFile;
+
+std::unique_ptr<MemoryRegistry> RegisteredMachine() {
+  return PlanStep(*BuiltInMachine(), Step::kRegister, kDefaultModulePath).after;
+}
+
+testing::CliRun Verify(const MemoryRegistry& machine) {
+  const std::string image = WriteTempFile(
+      "verify_image.reg", FormatRegFile(ExportRegistry(machine, "HKEY_LOCAL_MACHINE")));
+  return Plgreg({"verify", "--machine", image});
+}
+
+TEST(VerifyTest, ACleanMachineIsNotRegistered) {
+  const testing::CliRun run = Plgreg({"verify"});
+  EXPECT_EQ(1, run.code);
+  EXPECT_EQ("", run.err);
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  for (const char* wanted :
+       {"missing: [HKEY_CLASSES_ROOT\\.plgf]",
+        "missing: [HKEY_CLASSES_ROOT\\.plgf] @=\"Pellagor Language\"",
+        "missing: [HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options] "
+        "\"plg\"=\"Pellagor\""}) {
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), wanted)) << wanted;
+  }
+  EXPECT_EQ(0u, lines.back().rfind("not registered: ", 0)) << lines.back();
+  EXPECT_NE(std::string::npos, lines.back().find(" missing, 0 different, 0 left over"));
+}
+
+TEST(VerifyTest, ARegisteredMachineIsRegistered) {
+  const testing::CliRun run = Verify(*RegisteredMachine());
+  EXPECT_EQ(0, run.code);
+  EXPECT_EQ("registered: the machine holds everything a registration leaves there\n", run.out);
+  EXPECT_EQ("", run.err);
+}
+
+TEST(VerifyTest, NamesAnEntryRemovedByHand) {
+  std::unique_ptr<MemoryRegistry> machine = RegisteredMachine();
+  machine->Erase("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12");
+  const testing::CliRun run = Verify(*machine);
+  EXPECT_EQ(1, run.code);
+  EXPECT_EQ((std::vector<std::string>{
+                "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12]",
+                "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command]",
+                "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command] "
+                "@=\"C:\\\\Apps\\\\Tolvanics\\\\Kelsys V12\\\\bin\\\\TolvaneModeler.exe /plg "
+                "\\\"%1\\\"\"",
+                "not registered: 3 missing, 0 different, 0 left over",
+            }),
+            Lines(run.out));
+}
+
+TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
+  std::unique_ptr<MemoryRegistry> machine = RegisteredMachine();
+  machine->SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization",
+                      "DLL", "D:\\old\\plgproduct.dll");
+  machine->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9\\command",
+                      "", "old");
+  const testing::CliRun run = Verify(*machine);
+  EXPECT_EQ(1, run.code);
+  EXPECT_EQ((std::vector<std::string>{
+                "left over: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9]",
+                "different: [HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization] "
+                "\"DLL\"=\"C:\\\\Program Files\\\\Pellagor\\\\plgproduct.dll\" "
+                "(now \"DLL\"=\"D:\\\\old\\\\plgproduct.dll\")",
+                "not registered: 0 missing, 1 different, 1 left over",
+            }),
+            Lines(run.out));
+}
+
+TEST(VerifyTest, TheFootprintCoversWhatRegistrationTouches) {
+  EXPECT_EQ((std::vector<std::string>{
+                "HKEY_CLASSES_ROOT\\.hvxl",
+                "HKEY_CLASSES_ROOT\\.plgf",
+                "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
+                "HKEY_CLASSES_ROOT\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}",
+                "HKEY_CLASSES_ROOT\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}",
+                "HKEY_CLASSES_ROOT\\PLG Application",
+                "HKEY_CLASSES_ROOT\\PLG Application 3800",
+                "HKEY_CLASSES_ROOT\\Pellagor Language",
+                "HKEY_CLASSES_ROOT\\Tolvane Model Library",
+                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics\\KELSYS",
+                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics\\Pellagor",
+                "HKEY_LOCAL_MACHINE\\Software\\Tolvanics",
+            }),
+            RegistrationFootprint(*BuiltInMachine(), kDefaultModulePath));
+}
+
+// The built-in machine is the unit tests' seeded shared system, plus the
+// same release in the 32-bit view and the CLSID key.
+TEST(VerifyTest, TheBuiltInMachineHoldsTheTestsSharedSystem) {
+  plg::testing::TestMachine seeded;
+  seeded.SeedSharedSystem();
+  std::unique_ptr<MemoryRegistry> machine = BuiltInMachine();
+  EXPECT_EQ(plg::testing::DescribeTree(seeded.registry, plg::testing::kDirKey),
+            plg::testing::DescribeTree(*machine, plg::testing::kDirKey));
+  EXPECT_EQ(
+      plg::testing::DescribeTree(seeded.registry, plg::testing::kDirKey),
+      plg::testing::DescribeTree(
+          *machine, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics\\Kelsys\\38.0\\Dir"));
+  EXPECT_TRUE(machine->KeyExists("HKEY_CLASSES_ROOT\\CLSID"));
+}
+
+}  // namespace
+}  // namespace plg::tool

@@ -1,0 +1,19 @@
+// The live registry's keys that registration reads and writes, copied into
+// an in-memory image. Windows builds only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/memory_registry.h"
+
+namespace plg::tool {
+
+// Copies each key of `paths` (full paths under HKEY_LOCAL_MACHINE or
+// HKEY_CLASSES_ROOT), with everything beneath it, from the registry this
+// process sees; keys that are missing or cannot be read are left out.
+// 32-bit view keys are read through their SOFTWARE\Wow6432Node paths.
+std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& paths);
+
+}  // namespace plg::tool

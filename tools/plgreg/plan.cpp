@@ -1,0 +1,177 @@
+#include "tools/plgreg/plan.h"
+
+#include <algorithm>
+
+#include "platform/compiled_strings.h"
+#include "platform/platform.h"
+#include "registrar/registration_driver.h"
+
+namespace plg::tool {
+
+namespace {
+
+struct Run {
+  std::unique_ptr<MemoryRegistry> registry;
+  std::vector<std::string> messages;
+  std::vector<RegCall> calls;
+};
+
+Run RunStep(const MemoryRegistry& machine, Step step, const std::string& module_path,
+            const std::vector<RegFault>& faults = {}) {
+  Run run;
+  run.registry = CopyRegistry(machine);
+  for (const RegFault& fault : faults) run.registry->InjectFault(fault);
+  RecordingReporter reporter;
+  CompiledStrings strings;
+  Platform platform{*run.registry, reporter, strings};
+  if (step == Step::kRegister) {
+    (void)RegisterProduct(platform, module_path);
+  } else {
+    (void)UnregisterProduct(platform);
+  }
+  run.messages = reporter.messages();
+  run.calls = run.registry->calls();
+  run.registry->ClearCalls();
+  run.registry->ClearFaults();
+  return run;
+}
+
+// Value lines as a .reg file writes them, single-byte.
+std::string ValueLine(const std::string& name, ValueType type,
+                      const std::vector<std::uint8_t>& data) {
+  RegFile file;
+  file.format = RegFileFormat::kRegedit4;
+  RegFileValue value;
+  value.name = name;
+  value.type = type;
+  value.data = data;
+  file.keys.push_back({"X", false, {value}});
+  const std::string text = FormatRegFile(file);
+  // "REGEDIT4\r\n\r\n[X]\r\n" before, "\r\n\r\n" after.
+  const std::string head = "REGEDIT4\r\n\r\n[X]\r\n";
+  std::string line = text.substr(head.size(), text.size() - head.size() - 4);
+  // Wrapped hex data reads better on one line here.
+  for (std::size_t at; (at = line.find("\\\r\n  ")) != std::string::npos;) line.erase(at, 5);
+  return line;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+  }
+  return text;
+}
+
+bool IsAncestorOrSelf(const std::string& ancestor, const std::string& path) {
+  return path.size() >= ancestor.size() && path.compare(0, ancestor.size(), ancestor) == 0 &&
+         (path.size() == ancestor.size() || path[ancestor.size()] == '\\');
+}
+
+}  // namespace
+
+PlanResult PlanStep(const MemoryRegistry& machine, Step step,
+                    const std::string& module_path, const std::vector<RegFault>& faults) {
+  Run run = RunStep(machine, step, module_path, faults);
+  PlanResult result;
+  result.changes = DiffRegistries(machine, *run.registry);
+  result.messages = std::move(run.messages);
+  result.after = std::move(run.registry);
+  return result;
+}
+
+VerifyResult VerifyRegistration(const MemoryRegistry& machine,
+                                const std::string& module_path) {
+  PlanResult plan = PlanStep(machine, Step::kRegister, module_path);
+  VerifyResult result;
+  result.messages = std::move(plan.messages);
+  for (RegistryChange& change : plan.changes) {
+    VerifyFinding finding;
+    switch (change.kind) {
+      case RegistryChange::Kind::kAddKey:
+        finding.kind = VerifyFinding::Kind::kMissing;
+        break;
+      case RegistryChange::Kind::kSetValue:
+        finding.kind = change.had_value ? VerifyFinding::Kind::kDifferent
+                                        : VerifyFinding::Kind::kMissing;
+        break;
+      case RegistryChange::Kind::kRemoveKey:
+      case RegistryChange::Kind::kRemoveValue:
+        finding.kind = VerifyFinding::Kind::kLeftOver;
+        break;
+    }
+    finding.change = std::move(change);
+    result.findings.push_back(std::move(finding));
+  }
+  return result;
+}
+
+std::vector<std::string> DescribeFindings(const std::vector<VerifyFinding>& findings) {
+  std::vector<std::string> lines;
+  for (const VerifyFinding& finding : findings) {
+    const RegistryChange& change = finding.change;
+    const std::string key = "[" + change.key + "]";
+    switch (finding.kind) {
+      case VerifyFinding::Kind::kMissing:
+        lines.push_back(change.kind == RegistryChange::Kind::kAddKey
+                            ? "missing: " + key
+                            : "missing: " + key + " " +
+                                  ValueLine(change.name, change.type, change.data));
+        break;
+      case VerifyFinding::Kind::kDifferent:
+        lines.push_back("different: " + key + " " +
+                        ValueLine(change.name, change.type, change.data) + " (now " +
+                        ValueLine(change.name, change.old_type, change.old_data) + ")");
+        break;
+      case VerifyFinding::Kind::kLeftOver:
+        lines.push_back(change.kind == RegistryChange::Kind::kRemoveKey
+                            ? "left over: " + key
+                            : "left over: " + key + " " +
+                                  ValueLine(change.name, change.old_type, change.old_data));
+        break;
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> RegistrationFootprint(const MemoryRegistry& machine,
+                                               const std::string& module_path) {
+  // Containers that registration passes through but does not own; reading
+  // them whole would copy most of a live registry.
+  static const char* const kContainers[] = {
+      "HKEY_LOCAL_MACHINE",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES",
+      "HKEY_CLASSES_ROOT",
+      "HKEY_CLASSES_ROOT\\CLSID",
+  };
+  std::vector<std::string> paths;
+  const Run registered = RunStep(machine, Step::kRegister, module_path);
+  const Run unregistered = RunStep(*registered.registry, Step::kUnregister, module_path);
+  for (const Run* run : {&registered, &unregistered}) {
+    for (const RegCall& call : run->calls) {
+      const std::string upper = Upper(call.path);
+      if (std::find(std::begin(kContainers), std::end(kContainers), upper) !=
+          std::end(kContainers)) {
+        continue;
+      }
+      paths.push_back(call.path);
+    }
+  }
+  // Shorter paths first, so that every ancestor is seen before its subkeys.
+  std::stable_sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+    return std::count(a.begin(), a.end(), '\\') < std::count(b.begin(), b.end(), '\\');
+  });
+  std::vector<std::string> tops;
+  for (const std::string& path : paths) {
+    const std::string upper = Upper(path);
+    const bool covered = std::any_of(tops.begin(), tops.end(), [&](const std::string& top) {
+      return IsAncestorOrSelf(Upper(top), upper);
+    });
+    if (!covered) tops.push_back(path);
+  }
+  std::sort(tops.begin(), tops.end());
+  return tops;
+}
+
+}  // namespace plg::tool

@@ -1,0 +1,268 @@
+#include "tools/plgreg/plan_formats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "tools/plgreg/text_encoding.h"
+
+namespace plg::tool {
+
+namespace {
+
+// One zero-terminated text with no other zero.
+bool IsPlainText(const std::vector<std::uint8_t>& data) {
+  return !data.empty() && data.back() == 0 &&
+         std::find(data.begin(), data.end() - 1, 0) == data.end() - 1;
+}
+
+std::string Text(const std::vector<std::uint8_t>& data) {
+  return std::string(data.begin(), data.end() - 1);
+}
+
+std::uint32_t Dword(const std::vector<std::uint8_t>& data) {
+  return data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& data) {
+  std::string hex;
+  char buffer[4];
+  for (std::uint8_t byte : data) {
+    std::snprintf(buffer, sizeof buffer, "%02x", byte);
+    hex += buffer;
+  }
+  return hex;
+}
+
+// The texts of a REG_MULTI_SZ, or nothing when it is not a list of
+// zero-terminated texts closed by an empty one.
+std::optional<std::vector<std::string>> MultiText(const std::vector<std::uint8_t>& data) {
+  if (data.size() < 2 || data[data.size() - 1] != 0 || data[data.size() - 2] != 0) {
+    return std::nullopt;
+  }
+  std::vector<std::string> texts;
+  std::string current;
+  for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+    if (data[i] != 0) {
+      current += static_cast<char>(data[i]);
+      continue;
+    }
+    if (current.empty()) return std::nullopt;
+    texts.push_back(current);
+    current.clear();
+  }
+  return texts;
+}
+
+nlohmann::ordered_json ValueJson(ValueType type, const std::vector<std::uint8_t>& data) {
+  nlohmann::ordered_json value;
+  value["type"] = TypeName(type);
+  if ((type == kRegSz || type == kRegExpandSz) && IsPlainText(data)) {
+    value["text"] = AnsiToUtf8(Text(data));
+  } else if (type == kRegDword && data.size() == 4) {
+    value["number"] = Dword(data);
+  } else {
+    value["hex"] = Hex(data);
+  }
+  return value;
+}
+
+const char* KindName(RegistryChange::Kind kind) {
+  switch (kind) {
+    case RegistryChange::Kind::kAddKey: return "add key";
+    case RegistryChange::Kind::kRemoveKey: return "remove key";
+    case RegistryChange::Kind::kSetValue: return "set value";
+    case RegistryChange::Kind::kRemoveValue: return "remove value";
+  }
+  return "?";
+}
+
+// Markup and the installer's formatted-text brackets escaped, as UTF-8.
+// Line ends are written as references so that attribute normalization keeps
+// them.
+std::string Attribute(const std::string& text) {
+  std::string escaped;
+  for (char c : AnsiToUtf8(text)) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\n': escaped += "&#10;"; break;
+      case '\r': escaped += "&#13;"; break;
+      case '\t': escaped += "&#9;"; break;
+      case '[': escaped += "[\\[]"; break;
+      case ']': escaped += "[\\]]"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// XML 1.0 cannot carry the other control characters at all.
+bool HasControlCharacters(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 && c != '\n' && c != '\r' && c != '\t';
+  });
+}
+
+// The RegistryValue element for a written value, or a comment when WiX
+// cannot author it.
+std::string WxsValue(const RegistryChange& change, const std::string& indent) {
+  const std::string name =
+      change.name.empty() ? std::string() : " Name=\"" + Attribute(change.name) + "\"";
+  const std::string label = change.name.empty()                  ? "the default value"
+                            : HasControlCharacters(change.name) ? "a value with control characters in its name"
+                                                                : "value \"" + change.name + "\"";
+  auto cannot = [&]() {
+    std::string text = label + " (" + TypeName(change.type) +
+                       ") cannot be written as a RegistryValue";
+    // A comment may not hold "--".
+    for (std::size_t at; (at = text.find("--")) != std::string::npos;) text.replace(at, 2, "- ");
+    return indent + "<!-- " + AnsiToUtf8(text) + " -->\n";
+  };
+  if (HasControlCharacters(change.name)) return cannot();
+  if ((change.type == kRegSz || change.type == kRegExpandSz) && IsPlainText(change.data)) {
+    const std::string text = Text(change.data);
+    if (HasControlCharacters(text)) return cannot();
+    return indent + "<RegistryValue" + name + " Type=\"" +
+           (change.type == kRegSz ? "string" : "expandable") + "\" Value=\"" +
+           Attribute(text) + "\" />\n";
+  }
+  if (change.type == kRegDword && change.data.size() == 4) {
+    // The installer takes integers as signed 32-bit numbers.
+    const auto number = static_cast<std::int32_t>(Dword(change.data));
+    return indent + "<RegistryValue" + name + " Type=\"integer\" Value=\"" +
+           std::to_string(number) + "\" />\n";
+  }
+  if (change.type == kRegBinary) {
+    return indent + "<RegistryValue" + name + " Type=\"binary\" Value=\"" +
+           Hex(change.data) + "\" />\n";
+  }
+  if (change.type == kRegMultiSz) {
+    const auto texts = MultiText(change.data);
+    if (!texts) return cannot();
+    for (const std::string& text : *texts) {
+      if (HasControlCharacters(text)) return cannot();
+    }
+    std::string element = indent + "<RegistryValue" + name + " Type=\"multiString\">\n";
+    for (const std::string& text : *texts) {
+      element += indent + "  <MultiStringValue Value=\"" + Attribute(text) + "\" />\n";
+    }
+    return element + indent + "</RegistryValue>\n";
+  }
+  return cannot();
+}
+
+// "HKEY_CLASSES_ROOT\x" -> ("HKCR", "x").
+std::pair<std::string, std::string> SplitRoot(const std::string& path) {
+  const std::size_t slash = path.find('\\');
+  const std::string root = path.substr(0, slash);
+  const std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+  return {root == "HKEY_CLASSES_ROOT" ? "HKCR" : "HKLM", rest};
+}
+
+}  // namespace
+
+std::string TypeName(ValueType type) {
+  switch (type) {
+    case kRegNone: return "REG_NONE";
+    case kRegSz: return "REG_SZ";
+    case kRegExpandSz: return "REG_EXPAND_SZ";
+    case kRegBinary: return "REG_BINARY";
+    case kRegDword: return "REG_DWORD";
+    case kRegMultiSz: return "REG_MULTI_SZ";
+    default: return std::to_string(type);
+  }
+}
+
+std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes,
+                            RegFileFormat format) {
+  return FormatRegFile(ChangesAsRegFile(changes, format));
+}
+
+std::string FormatPlanAsWxs(const PlanHeader& header,
+                            const std::vector<RegistryChange>& changes) {
+  std::string body;
+  std::size_t removals = 0;
+  for (std::size_t i = 0; i < changes.size();) {
+    const RegistryChange& first = changes[i];
+    if (first.kind == RegistryChange::Kind::kRemoveKey ||
+        first.kind == RegistryChange::Kind::kRemoveValue) {
+      ++removals;
+      ++i;
+      continue;
+    }
+    // One key: its addition and the values written in it.
+    const bool added = first.kind == RegistryChange::Kind::kAddKey;
+    std::string values;
+    for (i += added ? 1 : 0; i < changes.size() && changes[i].key == first.key &&
+                             changes[i].kind != RegistryChange::Kind::kAddKey &&
+                             changes[i].kind != RegistryChange::Kind::kRemoveKey;
+         ++i) {
+      if (changes[i].kind == RegistryChange::Kind::kRemoveValue) {
+        ++removals;
+      } else {
+        values += WxsValue(changes[i], "        ");
+      }
+    }
+    if (values.empty() && !added) continue;
+    const auto [root, key] = SplitRoot(first.key);
+    body += "      <RegistryKey Root=\"" + root + "\" Key=\"" + Attribute(key) + "\"";
+    if (values.empty()) {
+      body += " ForceCreateOnInstall=\"yes\" />\n";
+    } else {
+      body += ">\n" + values + "      </RegistryKey>\n";
+    }
+  }
+
+  std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+  xml += "<!-- plgreg plan " + header.step + ": the registry entries the module " +
+         (header.step == "register" ? "writes" : "leaves") + " -->\n";
+  xml += "<Wix xmlns=\"http://wixtoolset.org/schemas/v4/wxs\">\n";
+  xml += "  <Fragment>\n";
+  xml += "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n";
+  if (!body.empty()) {
+    xml += "    <Component Id=\"PlgproductRegistry\">\n";
+    xml += body;
+    xml += "    </Component>\n";
+  }
+  if (removals != 0) {
+    xml += "    <!-- " + std::to_string(removals) +
+           " removals are not part of this fragment; the reg format lists them -->\n";
+  }
+  xml += "    </ComponentGroup>\n";
+  xml += "  </Fragment>\n";
+  xml += "</Wix>\n";
+  return xml;
+}
+
+std::string FormatPlanAsJson(const PlanHeader& header,
+                             const std::vector<RegistryChange>& changes) {
+  nlohmann::ordered_json json;
+  json["step"] = header.step;
+  json["module_path"] = AnsiToUtf8(header.module_path);
+  json["messages"] = nlohmann::ordered_json::array();
+  for (const std::string& message : header.messages) {
+    json["messages"].push_back(AnsiToUtf8(message));
+  }
+  json["changes"] = nlohmann::ordered_json::array();
+  for (const RegistryChange& change : changes) {
+    nlohmann::ordered_json item;
+    item["change"] = KindName(change.kind);
+    item["key"] = AnsiToUtf8(change.key);
+    if (change.kind == RegistryChange::Kind::kSetValue ||
+        change.kind == RegistryChange::Kind::kRemoveValue) {
+      item["name"] = AnsiToUtf8(change.name);
+    }
+    if (change.kind == RegistryChange::Kind::kSetValue) {
+      item["value"] = ValueJson(change.type, change.data);
+    }
+    if (change.had_value) item["previous"] = ValueJson(change.old_type, change.old_data);
+    json["changes"].push_back(std::move(item));
+  }
+  return json.dump(2) + "\n";
+}
+
+}  // namespace plg::tool
