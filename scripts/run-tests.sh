@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, then configures, builds and tests the
-# host build (unit tests, the contract suite on the in-memory registry) and the
-# windows build (DLL checks, the contract suite and the scenarios under Wine).
-# Exits non-zero if anything fails. Build folders: build/host and
-# build/windows, or PLG_HOST_BUILD_DIR and PLG_WINDOWS_BUILD_DIR.
+# Every test: installs what is missing, then configures, builds and tests
+#   host      unit tests, the contract suite on the in-memory registry
+#   sanitize  the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz      a bounded libFuzzer run of registration on hostile machines
+#   windows   DLL checks, the contract suite and the scenarios under Wine
+# Exits non-zero if anything fails. Build folders: build/<preset>, or
+# PLG_HOST_BUILD_DIR, PLG_SANITIZE_BUILD_DIR, PLG_FUZZ_BUILD_DIR and
+# PLG_WINDOWS_BUILD_DIR.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -11,10 +14,12 @@ scripts/setup.sh
 
 declare -A build_dirs=(
   [host]=${PLG_HOST_BUILD_DIR:-build/host}
+  [sanitize]=${PLG_SANITIZE_BUILD_DIR:-build/sanitize}
+  [fuzz]=${PLG_FUZZ_BUILD_DIR:-build/fuzz}
   [windows]=${PLG_WINDOWS_BUILD_DIR:-build/windows}
 )
 failed=()
-for preset in host windows; do
+for preset in host sanitize fuzz windows; do
   dir=${build_dirs[$preset]}
   echo "=== $preset build in $dir"
   cmake --preset "$preset" -B "$dir" >/dev/null
