@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "registry/text_rules.h"
+
 namespace plg {
 
 // Messages shown by more than one step.
@@ -18,12 +20,6 @@ std::string ValueNotWrittenMessage(const std::string& text);
 // The host executable's base name, which decides whether a command line gets
 // the product switch.
 inline constexpr char kHostExecutableName[] = "TolvaneModeler";
-
-// True when `a` and `b` hold the same ASCII letters without regard to case.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-
-// `text` without leading and trailing blanks, tabs and line breaks.
-std::string TrimWhiteSpace(std::string_view text);
 
 // "HKEY_CLASSES_ROOT\<path>": how a failed key is named in a message's detail.
 std::string ClassesRootPath(std::string_view path);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "registry/registry_helpers.h"
+#include "registry/text_rules.h"
 #include "resources/product_strings.h"
 #include "settings/settings_key.h"
 
@@ -24,15 +25,7 @@ void WriteSwitch(Platform& platform, const RegKey& key, const char* name,
 }  // namespace
 
 int BooleanTextValue(std::string_view text) {
-  if (text == "1") return 1;
-  constexpr std::string_view kTrue = "TRUE";
-  if (text.size() != kTrue.size()) return 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != kTrue[i]) return 0;
-  }
-  return 1;
+  return text == "1" || EqualsIgnoringCase(text, "TRUE") ? 1 : 0;
 }
 
 void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,

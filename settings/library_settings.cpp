@@ -1,30 +1,11 @@
 #include "settings/library_settings.h"
 
 #include "registry/registry_helpers.h"
+#include "registry/text_rules.h"
 #include "resources/product_strings.h"
 #include "settings/settings_key.h"
 
 namespace plg {
-
-namespace {
-
-std::string WithoutLeadingWhiteSpace(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
-  return first == std::string::npos ? std::string() : text.substr(first);
-}
-
-bool IsNoneInAnyCase(std::string_view text) {
-  constexpr std::string_view kNone = "none";
-  if (text.size() != kNone.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kNone[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::vector<std::string> SplitLibraryList(std::string_view list) {
   std::vector<std::string> entries;
@@ -58,9 +39,9 @@ void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
 void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   const std::string list =
-      WithoutLeadingWhiteSpace(LoadProductString(platform, kDefaultLibraries));
+      TrimLeadingWhiteSpace(LoadProductString(platform, kDefaultLibraries));
   // Trailing blanks are part of the last name, so "none " is a library.
-  if (list.empty() || IsNoneInAnyCase(list)) return;
+  if (list.empty() || EqualsIgnoringCase(list, "none")) return;
 
   const std::string prefix = GetInstallDirectory(platform, InstallDirectory::kLib) + "\\";
   const std::string path =
@@ -83,7 +64,7 @@ void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
 void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   const std::string script =
-      WithoutLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
+      TrimLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
   const std::string path = ProductVersionSubkeyPath(platform, "SOFTWARE", "Script Library");
   RegKey key;
   if (CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key) != kSuccess) {
