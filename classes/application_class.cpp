@@ -66,10 +66,8 @@ void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
   if (mode == kRegister) {
     for (const auto& [path, value] : ApplicationClassTable) {
       RegKey key;
-      if (RegStatus status =
-              CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
-        ReportRegistrationError(platform, "Unable to create Application key entry",
-                                {ClassesRootPath(path), status});
+      if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path,
+                             "Unable to create Application key entry", &key)) {
         continue;
       }
       if (!value.empty() && !SetRegistryString(platform, key, "", value)) {

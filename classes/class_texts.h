@@ -21,7 +21,4 @@ std::string ValueNotWrittenMessage(const std::string& text);
 // the product switch.
 inline constexpr char kHostExecutableName[] = "TolvaneModeler";
 
-// "HKEY_CLASSES_ROOT\<path>": how a failed key is named in a message's detail.
-std::string ClassesRootPath(std::string_view path);
-
 }  // namespace plg

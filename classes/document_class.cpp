@@ -41,9 +41,7 @@ void WriteRow(Platform& platform, const std::string& path,
               const char* value_name, const std::string& text,
               const char* key_message, const char* value_message) {
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
-    ReportRegistrationError(platform, key_message, {ClassesRootPath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path, key_message, &key)) {
     return;
   }
   if (!SetRegistryString(platform, key, value_name, text)) {
@@ -65,13 +63,10 @@ void WriteDocumentEntries(Platform& platform, const std::string& prog_id,
            "Unable to create document Application",
            "Unable to create document Application");
   {
-    const std::string path = prog_id + "\\Insertable";
     RegKey insertable;
-    if (RegStatus status = CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
-                                               path, &insertable)) {
-      ReportRegistrationError(platform, kInsertableKeyMessage,
-                              {ClassesRootPath(path), status});
-    }
+    static_cast<void>(CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
+                                        prog_id + "\\Insertable", kInsertableKeyMessage,
+                                        &insertable));
   }
 
   const std::string shell_key_path = prog_id + "\\shell\\";
@@ -96,13 +91,9 @@ void Register(Platform& platform, const std::string& module_path) {
       DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
 
   {
-    const std::string path = prog_id + "\\CLSID";
     RegKey class_key;
-    if (RegStatus status = CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
-                                               path, &class_key)) {
-      ReportRegistrationError(platform, "Error creating document key",
-                              {ClassesRootPath(path), status});
-    } else {
+    if (CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, prog_id + "\\CLSID",
+                          "Error creating document key", &class_key)) {
       if (!SetRegistryString(platform, class_key, "", class_id)) {
         ReportRegistrationError(platform, "Unable to create document class id",
                                 {class_key.path()});
@@ -114,8 +105,8 @@ void Register(Platform& platform, const std::string& module_path) {
   }
 
   RegKey prog_id_key;
-  if (CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, prog_id,
-                          &prog_id_key) != kSuccess) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, prog_id, nullptr,
+                         &prog_id_key)) {
     return;
   }
   if (!SetRegistryString(platform, prog_id_key, "",

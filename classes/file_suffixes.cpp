@@ -15,11 +15,7 @@ void WriteDefaultValue(Platform& platform, const std::string& path,
                        const std::string& text, const char* key_message,
                        const char* value_message) {
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
-    if (key_message != nullptr) {
-      ReportRegistrationError(platform, key_message, {ClassesRootPath(path), status});
-    }
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path, key_message, &key)) {
     return;
   }
   if (!SetRegistryString(platform, key, "", text)) {

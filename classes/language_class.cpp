@@ -65,24 +65,22 @@ void FillLanguageClassTable(Platform& platform, const std::string& module_path) 
 
 void WriteLanguageClassRow(Platform& platform, const std::string& class_key,
                            LanguageClassRow& row) {
-  const std::string path = class_key + "\\" + row.subkey;
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kClassesRoot, path, &key)) {
-    ReportRegistrationError(platform, kDocumentSuffixMessage,
-                            {ClassesRootPath(path), status});
-  } else if (!SetRegistryString(platform, key, "", *row.value)) {
+  if (CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
+                        class_key + "\\" + row.subkey, kDocumentSuffixMessage, &key) &&
+      !SetRegistryString(platform, key, "", *row.value)) {
     ReportRegistrationError(platform, ValueNotWrittenMessage(*row.value), {key.path()});
   }
+  // The row's value lives only while its row is written, failed or not.
   row.value.reset();
 }
 
 void WriteLibraryIcon(Platform& platform, const std::string& module_path) {
   RegKey key;
-  if (CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
-                          ClassKeyPath(LoadProductString(platform, kLibraryClassId)) +
-                              "\\DefaultIcon",
-                          &key) != kSuccess) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
+                         ClassKeyPath(LoadProductString(platform, kLibraryClassId)) +
+                             "\\DefaultIcon",
+                         nullptr, &key)) {
     return;
   }
   const std::string icon = module_path + ",0";

@@ -92,8 +92,8 @@ void WriteVerb(Platform& platform, const std::string& shell_key_path,
   const std::string command_line =
       bin_text + "TolvaneModeler.exe " + "/" + product_key + " \"%1\"";
   RegKey command;
-  if (CreateKeyForWriting(platform, RegistryRoot::kClassesRoot,
-                          shell_key_path + verb + "\\command", &command) != kSuccess) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
+                         shell_key_path + verb + "\\command", nullptr, &command)) {
     return;
   }
   if (!SetRegistryString(platform, command, "", command_line)) {

@@ -15,10 +15,8 @@ constexpr char kCompanyKeyPath[] = "Software\\Tolvanics";
 void RegisterModelerOptions(Platform& platform) {
   Registry& registry = platform.registry;
   RegKey company;
-  if (RegStatus status = CreateKeyForWriting(platform, RegistryRoot::kLocalMachine,
-                                             kCompanyKeyPath, &company)) {
-    ReportRegistrationError(platform, "Unable to open HKEY_LOCAL_MACHINE",
-                            {std::string("HKEY_LOCAL_MACHINE\\") + kCompanyKeyPath, status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, kCompanyKeyPath,
+                         "Unable to open HKEY_LOCAL_MACHINE", &company)) {
     return;
   }
 

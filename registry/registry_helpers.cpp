@@ -78,9 +78,16 @@ std::string GetDirKeyPath() {
   return "Software\\Tolvanics\\Kelsys\\" + GetVersionString() + "\\Dir";
 }
 
-RegStatus CreateKeyForWriting(Platform& platform, RegistryRoot root,
-                              std::string_view path, RegKey* key) {
-  return platform.registry.CreateKey(RegKey::Root(root), path, kKeyAllAccess, key);
+bool CreateKeyOrReport(Platform& platform, RegistryRoot root, std::string_view path,
+                       const char* message, RegKey* key) {
+  const RegStatus status =
+      platform.registry.CreateKey(RegKey::Root(root), path, kKeyAllAccess, key);
+  if (status == kSuccess) return true;
+  if (message != nullptr) {
+    ReportRegistrationError(platform, message,
+                            {std::string(RootName(root)) + "\\" + std::string(path), status});
+  }
+  return false;
 }
 
 bool SetRegistryString(Platform& platform, const RegKey& key,

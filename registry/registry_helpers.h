@@ -26,10 +26,12 @@ std::string GetOptionsSubkeyPath();
 std::string GetDirKeyPath();
 
 // Creates or opens `path` under `root` the way every step writes: reserved 0,
-// an empty class, options 0, KEY_ALL_ACCESS, no security attributes.
-[[nodiscard]] RegStatus CreateKeyForWriting(Platform& platform,
-                                            RegistryRoot root,
-                                            std::string_view path, RegKey* key);
+// an empty class, options 0, KEY_ALL_ACCESS, no security attributes. When
+// that fails, shows `message` (unless it is null: some keys fail silently)
+// and returns false.
+[[nodiscard]] bool CreateKeyOrReport(Platform& platform, RegistryRoot root,
+                                     std::string_view path, const char* message,
+                                     RegKey* key);
 
 // Writes `text` whole as REG_SZ, its terminating zero counted; an empty
 // `value_name` writes the key's default value. True when the write succeeds.

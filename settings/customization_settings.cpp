@@ -33,10 +33,7 @@ void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,
   if (mode == kUnregister) return;
   const std::string path = ProductVersionSubkeyPath(platform, "Software", "Customization");
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
-    ReportRegistrationError(platform, "Unable to open customization  key",
-                            {LocalMachinePath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open customization  key", &key)) {
     return;
   }
   if (!SetRegistryString(platform, key, "DLL", module_path)) {
@@ -50,10 +47,7 @@ void RegisterPfsView(Platform& platform, RegistrationMode mode) {
   const std::string path = ProductVersionSubkeyPath(platform, "Software", "PFSView");
   const std::string class_id = LoadProductString(platform, kLanguageClassId);
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
-    ReportRegistrationError(platform, "Unable to open PFS CLSID key",
-                            {LocalMachinePath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open PFS CLSID key", &key)) {
     return;
   }
   // The host looks the class up under "DLL", as it does the customization
@@ -68,10 +62,7 @@ void RegisterGuiDefaults(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   const std::string path = ProductVersionSubkeyPath(platform, "Software", "GUIDefaults");
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
-    ReportRegistrationError(platform, "Unable to open GUI defaults key",
-                            {LocalMachinePath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open GUI defaults key", &key)) {
     return;
   }
   WriteSwitch(platform, key, "CtrlStreamFixedOnly", kCtrlStreamFixedOnly,

@@ -25,7 +25,7 @@ void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
   RegKey key;
   // Unreported on purpose, as for the Script Library key; only a failed
   // value write is shown.
-  if (CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key) != kSuccess) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, nullptr, &key)) {
     return;
   }
   const std::string pairing = LoadProductString(platform, kDocumentExtension) + "," +
@@ -47,10 +47,7 @@ void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
   const std::string path =
       ProductVersionSubkeyPath(platform, "SOFTWARE", "Default Libraries");
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
-    ReportRegistrationError(platform, "Unable to create default library key",
-                            {LocalMachinePath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create default library key", &key)) {
     return;
   }
   for (const std::string& library : SplitLibraryList(list)) {
@@ -67,7 +64,7 @@ void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
       TrimLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
   const std::string path = ProductVersionSubkeyPath(platform, "SOFTWARE", "Script Library");
   RegKey key;
-  if (CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key) != kSuccess) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, nullptr, &key)) {
     return;
   }
   // A value named "Default", not the key's default value. An empty script

@@ -35,10 +35,7 @@ void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
   if (mode == kUnregister) return;
   const std::string path = ProductVersionSubkeyPath(platform, "Software", "Menus\\Customization");
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
-    ReportRegistrationError(platform, "Unable to create menu customization key",
-                            {LocalMachinePath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create menu customization key", &key)) {
     return;
   }
   for (int i = 0; i < count; ++i) {
@@ -54,10 +51,7 @@ void RegisterHelpMenu(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   const std::string path = ProductVersionSubkeyPath(platform, "Software", "Menus\\Help");
   RegKey key;
-  if (RegStatus status =
-          CreateKeyForWriting(platform, RegistryRoot::kLocalMachine, path, &key)) {
-    ReportRegistrationError(platform, "Unable to create Menu Help key",
-                            {LocalMachinePath(path), status});
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create Menu Help key", &key)) {
     return;
   }
   const std::string product_help = LoadProductString(platform, kProductHelpFile);

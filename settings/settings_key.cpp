@@ -19,8 +19,4 @@ std::string ProductVersionSubkeyPath(const Platform& platform,
   return path;
 }
 
-std::string LocalMachinePath(std::string_view path) {
-  return std::string(RootName(RegistryRoot::kLocalMachine)) + "\\" + std::string(path);
-}
-
 }  // namespace plg

@@ -15,7 +15,4 @@ std::string ProductVersionSubkeyPath(const Platform& platform,
                                      std::string_view software,
                                      std::string_view subkey);
 
-// The same path under HKEY_LOCAL_MACHINE, as failure details name keys.
-std::string LocalMachinePath(std::string_view path);
-
 }  // namespace plg

@@ -36,8 +36,8 @@ TEST(ProductPaths, AllCarryTheVersionText) {
 TEST(SetRegistryString, WritesRegSzWithItsZeroAndNeverCutsTheText) {
   TestMachine m;
   RegKey key;
-  ASSERT_EQ(kSuccess, CreateKeyForWriting(m.platform, RegistryRoot::kLocalMachine,
-                                          "Software\\T", &key));
+  ASSERT_TRUE(CreateKeyOrReport(m.platform, RegistryRoot::kLocalMachine, "Software\\T",
+                                "unexpected", &key));
   const std::string long_text(5000, 'x');
   EXPECT_TRUE(SetRegistryString(m.platform, key, "long", long_text));
   EXPECT_TRUE(SetRegistryString(m.platform, key, "", "default"));
@@ -53,12 +53,26 @@ TEST(SetRegistryString, WritesRegSzWithItsZeroAndNeverCutsTheText) {
             DescribeTree(m.registry, "HKEY_LOCAL_MACHINE\\Software\\T"));
 }
 
+TEST(CreateKeyOrReport, ReportsAFailedKeyWithItsPathAndErrorUnlessSilent) {
+  TestMachine m;
+  m.registry.InjectFault({RegOp::kCreateKey, "HKEY_CLASSES_ROOT\\Denied", std::nullopt,
+                          kErrorChildMustBeVolatile});
+  RegKey key;
+  EXPECT_FALSE(CreateKeyOrReport(m.platform, RegistryRoot::kClassesRoot, "Denied",
+                                 "Unable to create it", &key));
+  EXPECT_FALSE(CreateKeyOrReport(m.platform, RegistryRoot::kClassesRoot, "Denied", nullptr, &key));
+  EXPECT_FALSE(key.valid());
+  EXPECT_EQ(std::vector<std::string>{"Unable to create it"}, m.reporter.messages());
+  EXPECT_EQ(std::vector<std::string>{"HKEY_CLASSES_ROOT\\Denied: error 1021"},
+            m.reporter.details());
+}
+
 TEST(SetRegistryString, ReportsAFailedWrite) {
   TestMachine m;
   m.registry.InjectFault({RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\T", "v"});
   RegKey key;
-  ASSERT_EQ(kSuccess, CreateKeyForWriting(m.platform, RegistryRoot::kLocalMachine,
-                                          "Software\\T", &key));
+  ASSERT_TRUE(CreateKeyOrReport(m.platform, RegistryRoot::kLocalMachine, "Software\\T",
+                                "unexpected", &key));
   EXPECT_FALSE(SetRegistryString(m.platform, key, "v", "x"));
   EXPECT_TRUE(SetRegistryString(m.platform, key, "w", "x"));
 }
