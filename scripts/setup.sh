@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix                       # windows build
   wine64 wine                                      # the DLL and its tests under Wine
   python3 python3-pefile                           # test drivers, DLL checks
+  xvfb xdotool imagemagick                         # the error box on a screen, under Wine
   libcli11-dev nlohmann-json3-dev libexpat1-dev    # plgreg and its tests
   clang libclang-rt-14-dev                         # fuzzer and sanitizer runtimes
 )

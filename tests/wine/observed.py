@@ -1,0 +1,498 @@
+#!/usr/bin/env python3
+"""What only the running module shows, under Wine: the registry calls as a
+relay trace records them, registration on keys the registry refuses to
+extend, the resources as the Windows API reads them, and the error box on a
+screen.
+
+  observed.py NAME --template DIR --work DIR --dll DLL [--volatile-helper EXE]
+              [--stuck-helper EXE] [--caller EXE] [--probe EXE] [--shots DIR]
+
+Runs one check (see CHECKS) in a copy of the template prefix that
+scenarios.py boots. Prints one line per failed check and a last line with
+the result and the time taken; a failing check keeps its prefix and logs.
+"""
+
+import argparse
+import difflib
+import os
+import re
+import subprocess
+import sys
+import time
+
+import relay
+import screen
+import winelab
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SEED_SHARED_SYSTEM = os.path.join(HERE, "seed", "shared_system.reg")
+SEED_PRODUCT_KEY = os.path.join(HERE, "seed", "product_key.reg")
+
+MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
+VOLATILE_HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"
+STUCK_HELPER_PATH = "C:\\plgtest\\make_stuck_key.exe"
+CALLER_PATH = "C:\\plgtest\\call_export.exe"
+PROBE_PATH = "C:\\plgtest\\resource_probe.exe"
+
+HKCR, HKLM = 0xFFFFFFFF80000000, 0xFFFFFFFF80000002
+KEY_ALL_ACCESS, KEY_READ = 0xF003F, 0x20019
+REG_SZ, REG_DWORD = 1, 4
+ERROR_FILE_NOT_FOUND, ERROR_CHILD_MUST_BE_VOLATILE = 2, 1021
+CAPTION, STYLE, LANGUAGE = "Registration Error", 0x10010, 0x0409
+REGSVR32_DLLREGISTER_FAILED = 5
+SELFREG_E_CLASS = 0x80040201
+
+# RtlInitAnsiString shows the class string RegCreateKeyExA is given, and
+# RtlMultiByteToUnicodeSize the text RegSetValueExA converts: the relay
+# trace prints neither argument of the registry calls themselves.
+TRACED = ["RegCreateKeyExA", "RegSetValueExA", "RegOpenKeyExA", "RegDeleteKeyA",
+          "MessageBoxExA", "RtlInitAnsiString", "RtlMultiByteToUnicodeSize"]
+
+# The host settings keys, in the order of the steps that create them.
+VERSION_KEY = "Software\\Tolvanics\\Pellagor\\38.0"
+HOST_SETTINGS_KEYS = [VERSION_KEY + "\\" + name for name in (
+    "Customization", "Menus\\Help", "Menus\\Customization", "Suffix")] + [
+    "SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Default Libraries",
+    "SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Script Library",
+    VERSION_KEY + "\\PFSView", VERSION_KEY + "\\GUIDefaults"]
+
+# What each host settings step says when its key cannot be created, in
+# driver order; the suffix settings and the script library say nothing.
+HOST_SETTINGS_MESSAGES = [
+    "Unable to open customization  key",
+    "Unable to create Menu Help key",
+    "Unable to create menu customization key",
+    "Unable to create default library key",
+    "Unable to open PFS CLSID key",
+    "Unable to open GUI defaults key",
+]
+
+
+def expected(name):
+    with open(os.path.join(HERE, "expected", name), "rb") as f:
+        return winelab.parse_reg(f.read())
+
+
+def boxes(texts):
+    """The message boxes that show `texts`, in order, as a trace records them."""
+    return [(0, text, CAPTION, STYLE, LANGUAGE) for text in texts]
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def true(self, condition, message):
+        if not condition:
+            self.failures.append(message)
+            print("FAIL:", message)
+        return condition
+
+    def equal(self, actual, wanted, what):
+        return self.true(actual == wanted, "%s: expected %r, got %r" % (what, wanted, actual))
+
+    def sequence(self, actual, wanted, what):
+        """Lists compared item by item, so that a missing or an extra item shows."""
+        if actual == wanted:
+            return True
+        diff = "\n".join(difflib.unified_diff([repr(x) for x in wanted],
+                                              [repr(x) for x in actual],
+                                              "expected", "actual", lineterm=""))
+        return self.true(False, "%s differ:\n%s" % (what, diff))
+
+    def tree(self, actual, wanted, what):
+        want, got = winelab.describe_tree(wanted), winelab.describe_tree(actual)
+        if want == got:
+            return True
+        diff = "\n".join(difflib.unified_diff(want, got, "expected", "actual", lineterm=""))
+        return self.true(False, "%s differs:\n%s" % (what, diff))
+
+    def exit_code(self, run, wanted, what):
+        if not self.equal(run.returncode, wanted, what + " exit code"):
+            print(run.describe())
+
+
+class Lab:
+    def __init__(self, args, name):
+        self.args = args
+        self.checks = Checks()
+        self.prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
+        self.prefix.install(args.dll, MODULE_PATH)
+
+    def tool(self, option, windows_path):
+        host_file = getattr(self.args, option)
+        if not host_file:
+            raise winelab.WineError("this check needs --%s" % option.replace("_", "-"))
+        return self.prefix.install(host_file, windows_path)
+
+    def regsvr32(self, *switches):
+        """regsvr32 on the module, traced: (run, calls)."""
+        run = self.prefix.run("regsvr32", *switches, MODULE_PATH, debug="+relay")
+        return run, relay.relay_calls(run.stderr)
+
+    def call_export(self, export):
+        """The export called directly, traced: (HRESULT text, message boxes)."""
+        self.tool("caller", CALLER_PATH)
+        run = self.prefix.run(CALLER_PATH, MODULE_PATH, export, debug="+relay", check=True)
+        return run.stdout.strip(), winelab.message_boxes(run.stderr)
+
+    def export(self, *keys):
+        """The merged exports of `keys` (absent keys add nothing)."""
+        return winelab.merge(*[self.prefix.reg_export(key) or {} for key in keys])
+
+
+class Started:
+    """A program started in a prefix without waiting for it, for one that
+    waits for someone; `wait` gives its winelab.Run."""
+
+    def __init__(self, prefix, args, debug):
+        self.args = [winelab.WINE, *args]
+        self.stem = os.path.join(prefix.logs, "started-" + re.sub(r"\W+", "_", args[0])[-30:])
+        env = dict(prefix.env, WINEDEBUG=debug or prefix.env["WINEDEBUG"])
+        with open(self.stem + ".out", "wb") as out, open(self.stem + ".err", "wb") as err:
+            self.process = subprocess.Popen(self.args, env=env, stdout=out, stderr=err,
+                                            stdin=subprocess.DEVNULL)
+
+    def wait(self, timeout):
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        return winelab.Run(self.args, self.process.returncode,
+                           winelab.read_text(self.stem + ".out"),
+                           winelab.read_text(self.stem + ".err"))
+
+
+def message_boxes(calls):
+    return [(call.dword(0), call.text(1), call.text(2), call.dword(3), call.dword(4) & 0xFFFF)
+            for call in relay.flatten_calls(calls, "MessageBoxExA")]
+
+
+def refused_keys(calls):
+    """Subkeys whose RegCreateKeyExA was refused, with the error, in order."""
+    return [(call.text(1), call.retval) for call in relay.flatten_calls(calls, "RegCreateKeyExA")
+            if call.retval != 0]
+
+
+CHECKS = {}
+
+
+def check(function):
+    CHECKS[function.__name__] = function
+    return function
+
+
+# ---------------------------------------------------------------------------
+# The calls themselves.
+
+@check
+def calls_traced(lab):
+    """A full registration on a machine with the shared system in both views:
+    every key created with reserved 0, an empty class, options 0,
+    KEY_ALL_ACCESS, no security attributes and no disposition; every string
+    written with its terminating zero counted; the two numbers and nothing
+    else as REG_DWORD; the Dir key only read; one tree deletion."""
+    checks, prefix = lab.checks, lab.prefix
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.trace_calls(TRACED)
+    run, calls = lab.regsvr32("/s")
+    checks.exit_code(run, 0, "regsvr32 /s")
+    checks.sequence(message_boxes(calls), [], "message boxes")
+
+    creations = relay.flatten_calls(calls, "RegCreateKeyExA")
+    # 3 for the product's Options entry, 8 host settings keys, 2 suffixes,
+    # 8 for the document type (its 7 keys and the V12 verb), 2 library class,
+    # 9 + 1 language class, 10 automation class.
+    checks.equal(len(creations), 43, "RegCreateKeyExA calls")
+    for call in creations:
+        classes = [inner.text(1) for inner in call.inner_calls("RtlInitAnsiString")
+                   if inner.args[1].value == call.args[3].value]
+        checks.equal((call.dword(2), classes, call.dword(4), hex(call.dword(5)),
+                      call.args[6].value, call.args[8].value, call.retval),
+                     (0, [""], 0, hex(KEY_ALL_ACCESS), 0, 0, 0),
+                     "RegCreateKeyExA %r (reserved, class, options, access, security, "
+                     "disposition, result)" % call.text(1))
+
+    writes = relay.flatten_calls(calls, "RegSetValueExA")
+    strings = [call for call in writes if call.dword(3) == REG_SZ]
+    numbers = [call for call in writes if call.dword(3) == REG_DWORD]
+    # Options 1, Customization 1, Help menu 9, menu edits 33, suffixes 2,
+    # suffix pairing 1, document type 7 (with the V12 verb), library class 2,
+    # default libraries 1, script library 1, language class 10, PFS view 1,
+    # automation class 9.
+    checks.equal(len(strings), 78, "REG_SZ writes")
+    for call in strings:
+        texts = [inner.args[1] for inner in call.inner_calls("RtlMultiByteToUnicodeSize")
+                 if inner.args[1].value == call.args[4].value]
+        if not checks.equal(len(texts), 1, "text seen for the write of %r" % call.text(1)):
+            continue
+        text = texts[0].text
+        checks.true(not texts[0].cut, "text of %r cut short by the trace" % call.text(1))
+        checks.equal((call.dword(2), call.dword(5), call.retval),
+                     (0, len(text.encode("latin-1")) + 1, 0),
+                     "RegSetValueExA %r = %r (reserved, length, result)" % (call.text(1), text))
+    checks.sequence([(call.text(1), call.dword(5), call.retval) for call in numbers],
+                    [("CtrlStreamFixedOnly", 4, 0), ("CustomModelingOn", 4, 0)],
+                    "REG_DWORD writes (name, length, result)")
+    checks.equal([call.dword(3) for call in writes if call.dword(3) not in (REG_SZ, REG_DWORD)],
+                 [], "writes of other types")
+    checks.tree(prefix.reg_export("HKLM\\" + VERSION_KEY + "\\GUIDefaults"),
+                expected("observed_gui_defaults.reg"), "GUIDefaults key")
+
+    # Opens: the Dir key for reading, once per directory looked up (help
+    # twice, lib, bin for the document type, the language class and the
+    # automation class), and the document type's tree before it is deleted.
+    opens = [(call.args[0].value, call.text(1), hex(call.dword(3)))
+             for call in relay.flatten_calls(calls, "RegOpenKeyExA")]
+    dir_key = (HKLM, "Software\\Tolvanics\\Kelsys\\38.0\\Dir", hex(KEY_READ))
+    checks.equal(opens.count(dir_key), 6, "reads of the Dir key with KEY_READ")
+    checks.sequence([o for o in opens if o != dir_key],
+                    [(HKCR, "Pellagor Language", hex(KEY_ALL_ACCESS))], "other opens")
+    checks.sequence([(call.args[0].value, call.text(1), call.retval)
+                     for call in relay.flatten_calls(calls, "RegDeleteKeyA")],
+                    [(HKCR, "Pellagor Language", ERROR_FILE_NOT_FOUND)], "deletions")
+    print("traced: %d keys created, %d strings and %d numbers written" % (
+        len(creations), len(strings), len(numbers)))
+
+
+# ---------------------------------------------------------------------------
+# Real failures: keys that Wine refuses to extend.
+
+def registration_refused(lab, messages, refused):
+    """regsvr32 and the export called directly after the machine was set
+    up: the messages in order, the keys refused, the failure reported."""
+    checks = lab.checks
+    run, calls = lab.regsvr32("/s")
+    checks.exit_code(run, REGSVR32_DLLREGISTER_FAILED, "regsvr32 /s")
+    checks.sequence(message_boxes(calls), boxes(messages), "message boxes")
+    checks.sequence(refused_keys(calls), refused, "RegCreateKeyExA refused (subkey, error)")
+    return calls
+
+
+@check
+def volatile_company_tree(lab):
+    """Software\\Tolvanics volatile: neither the product key nor anything
+    beneath it can be created. Registration says so once for the product
+    key and once for each host settings step that reports its key, silent
+    where the step is, and writes the shell and class entries as usual, the
+    document type without a version verb (no product version is found)."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
+    prefix.trace_calls(TRACED)
+    with prefix.persistent_server():
+        prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+                   "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+        prefix.reg_import(SEED_SHARED_SYSTEM)
+        registration_refused(
+            lab, ["Unable to create Application Name key"] + HOST_SETTINGS_MESSAGES,
+            [("Pellagor", ERROR_CHILD_MUST_BE_VOLATILE)] +
+            [(key, ERROR_CHILD_MUST_BE_VOLATILE) for key in HOST_SETTINGS_KEYS])
+        checks.tree(lab.export("HKCR\\Pellagor Language", "HKCR\\PLG Application",
+                               "HKCR\\.plgf"),
+                    expected("observed_classes_without_versions.reg"), "classes")
+
+
+@check
+def volatile_version_key(lab):
+    """Software\\Tolvanics\\Pellagor\\38.0 volatile: every host settings key
+    beneath it is refused. The product key and the Options entry are
+    written; each host settings step that reports its key says so, in driver
+    order; the version key is there to be found, so the document type gets
+    its V12 verb; regsvr32 and the export report the failure."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.reg_import(SEED_PRODUCT_KEY)
+    prefix.trace_calls(TRACED)
+    with prefix.persistent_server():
+        prefix.run(VOLATILE_HELPER_PATH, VERSION_KEY, check=True)
+        registration_refused(lab, HOST_SETTINGS_MESSAGES,
+                             [(key, ERROR_CHILD_MUST_BE_VOLATILE) for key in HOST_SETTINGS_KEYS])
+        result, again = lab.call_export("DllRegisterServer")
+        checks.equal(result, "hresult=0x%08x" % SELFREG_E_CLASS, "DllRegisterServer result")
+        checks.sequence(again, boxes(HOST_SETTINGS_MESSAGES), "message boxes, called directly")
+        checks.tree(lab.export("HKLM\\Software\\Tolvanics\\Pellagor",
+                               "HKLM\\Software\\Tolvanics\\Kelsys\\38.0\\Options"),
+                    expected("observed_version_key.reg"), "product key and Options key")
+        checks.tree(lab.export("HKCR\\Pellagor Language", "HKCR\\PLG Application",
+                               "HKCR\\.plgf"),
+                    expected("observed_classes_with_versions.reg"), "classes")
+
+
+STUCK_SUBKEY = "HKEY_CLASSES_ROOT\\Pellagor Language\\\u4e00"
+
+
+@check
+def stuck_progid(lab):
+    """"Pellagor Language" volatile and undeletable, "Tolvane Model
+    Library" volatile: the document type cannot get its CLSID subkey (so
+    none of its entries but the friendly name), the library class neither;
+    each says so once, in step order; every other entry is written."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
+    lab.tool("stuck_helper", STUCK_HELPER_PATH)
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.trace_calls(TRACED)
+    with prefix.persistent_server():
+        prefix.run(VOLATILE_HELPER_PATH, "Software\\Classes\\Tolvane Model Library", check=True)
+        prefix.run(STUCK_HELPER_PATH, "Software\\Classes\\Pellagor Language", check=True)
+        messages = ["Error creating document key", "Unable to create document insertable key"]
+        calls = registration_refused(
+            lab, messages, [("Pellagor Language\\CLSID", ERROR_CHILD_MUST_BE_VOLATILE),
+                            ("Tolvane Model Library\\CLSID", ERROR_CHILD_MUST_BE_VOLATILE)])
+        # The tree deletion was tried, and could not remove the key.
+        checks.sequence([(call.text(1), call.retval)
+                         for call in relay.flatten_calls(calls, "RegDeleteKeyA")],
+                        [("Pellagor Language\\?", ERROR_FILE_NOT_FOUND),
+                         ("Pellagor Language", 5)], "deletions (subkey, result)")
+        result, again = lab.call_export("DllRegisterServer")
+        checks.equal(result, "hresult=0x%08x" % SELFREG_E_CLASS, "DllRegisterServer result")
+        checks.sequence(again, boxes(messages), "message boxes, called directly")
+        tree = lab.export("HKCR\\Pellagor Language", "HKCR\\Tolvane Model Library",
+                          "HKCR\\.plgf", "HKCR\\.hvxl",
+                          "HKLM\\" + VERSION_KEY + "\\Customization",
+                          "HKLM\\" + VERSION_KEY + "\\PFSView",
+                          "HKLM\\" + VERSION_KEY + "\\GUIDefaults",
+                          "HKLM\\Software\\Tolvanics\\Kelsys\\38.0\\Options")
+        checks.true(tree.pop(STUCK_SUBKEY, None) == {}, "the undeletable subkey is gone")
+        checks.tree(tree, expected("observed_stuck_progid.reg"), "entries written")
+        language_class = lab.export("HKCR\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}")
+        checks.equal(len(language_class), 12, "keys of the language class (9 rows, "
+                     "the class key, AuxUserType and Verb)")
+
+
+# ---------------------------------------------------------------------------
+# The resources through the Windows API.
+
+@check
+def resources_api(lab):
+    """The resource probe on the registered module: every string, the icon
+    groups, bitmap 410, the version record, the manifest, and the two icon
+    references that registration writes, resolved by ExtractIconExA."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.tool("probe", PROBE_PATH)
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    run = prefix.run("regsvr32", "/s", MODULE_PATH)
+    checks.exit_code(run, 0, "regsvr32 /s")
+    references = {}
+    for group, key in ((415, "HKCR\\Pellagor Language\\DefaultIcon"),
+                       (413, "HKCR\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\\DefaultIcon")):
+        tree = prefix.reg_export(key) or {}
+        values = [v for k, v in tree.items() if k.lower().endswith("defaulticon")]
+        data = values[0].get("@", (None, None))[1] if values else None
+        checks.equal(data, MODULE_PATH + (",1" if group == 415 else ",0"), key)
+        references[group] = data or MODULE_PATH + ",?"
+    probe = prefix.run(PROBE_PATH, MODULE_PATH,
+                       *["%d=%s" % (group, ref) for group, ref in sorted(references.items())])
+    for line in probe.stdout.splitlines():
+        if line.startswith("FAIL"):
+            checks.true(False, "probe: " + line[5:])
+    lines = [line for line in probe.stdout.splitlines() if line.startswith(("ok", "FAIL"))]
+    # 40 strings and the table, 5 groups twice and their order, 2 bitmap,
+    # 10 version (3 fixed fields, translation, 6 texts), 4 manifest, the
+    # icon count and 2 references.
+    checks.equal(len(lines), 41 + 11 + 2 + 10 + 4 + 1 + 2, "probe checks run")
+    checks.exit_code(probe, 0, "resource_probe")
+    print("probe: %d checks, %d failed" % (len(lines), sum(l.startswith("FAIL") for l in lines)))
+
+
+# ---------------------------------------------------------------------------
+# The box a person sees.
+
+@check
+def error_box(lab):
+    """Under Xvfb, inside Wine's virtual desktop: the stuck document type
+    makes regsvr32 show a window titled "Registration Error"; it is
+    captured, closed with Return, and registration goes on to the next box,
+    which is closed too, and then to its end."""
+    checks, prefix = lab.checks, lab.prefix
+    missing = screen.missing_tools()
+    if not checks.equal(missing, [], "display tools missing"):
+        return
+    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
+    lab.tool("stuck_helper", STUCK_HELPER_PATH)
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.trace_calls(["MessageBoxExA"])
+    # The same as `wine explorer /desktop=plg,1024x768 PROGRAM`, but keeps
+    # regsvr32's own exit code.
+    prefix.reg_set_string("HKCU\\Software\\Wine\\Explorer", "Desktop", "plg")
+    prefix.reg_set_string("HKCU\\Software\\Wine\\Explorer\\Desktops", "plg", "1024x768")
+    shots = os.path.abspath(lab.args.shots or os.path.join(lab.args.work, "screenshots"))
+    os.makedirs(shots, exist_ok=True)
+    messages = ["Error creating document key", "Unable to create document insertable key"]
+    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
+        # Every program under this server, the desktop included, draws there.
+        prefix.env["DISPLAY"] = display.name
+        with prefix.persistent_server():
+            prefix.run(VOLATILE_HELPER_PATH, "Software\\Classes\\Tolvane Model Library",
+                       check=True)
+            prefix.run(STUCK_HELPER_PATH, "Software\\Classes\\Pellagor Language", check=True)
+            registration = Started(prefix, ["regsvr32", "/s", MODULE_PATH], "+relay")
+            seen = []
+            for number, text in enumerate(messages, 1):
+                window = display.wait_for_window(CAPTION, ignore=seen,
+                                                 while_running=registration.process)
+                if not checks.true(window is not None, "box %d (%r) did not appear" % (
+                        number, text)):
+                    break
+                seen.append(window)
+                display.focus(window)
+                time.sleep(0.5)  # drawn, not only mapped
+                shot = display.screenshot(os.path.join(shots, "error_box_%d.png" % number))
+                checks.true(registration.process.poll() is None,
+                            "regsvr32 did not wait for box %d" % number)
+                cropped = screen.crop_to_content(
+                    shot, os.path.join(shots, "error_box_%d_cropped.png" % number))
+                width, height = screen.image_size(cropped)
+                checks.true(150 < width < 600 and 80 < height < 300,
+                            "box %d is %dx%d, not a message box's size" % (number, width, height))
+                checks.true(screen.distinct_colours(cropped) > 8,
+                            "box %d shows no caption, icon or text" % number)
+                display.press(window, "Return")
+                checks.true(display.wait_until_gone(window, CAPTION),
+                            "box %d stayed after Return" % number)
+            run = registration.wait(timeout=60)
+            checks.exit_code(run, REGSVR32_DLLREGISTER_FAILED, "regsvr32 /s")
+            checks.sequence(winelab.message_boxes(run.stderr), boxes(messages),
+                            "message boxes")
+            checks.equal(len(seen), len(messages), "windows seen")
+            checks.true(display.windows(CAPTION) == [], "a box is still open")
+            tree = lab.export("HKCR\\PLG Application")
+            checks.equal(tree.get("HKEY_CLASSES_ROOT\\PLG Application\\CurVer"),
+                         {"@": ("sz", "PLG Application 3800")},
+                         "the last step's entry after the boxes")
+    print("screenshots in %s" % shots)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("name", choices=sorted(CHECKS))
+    parser.add_argument("--template", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--dll", required=True)
+    parser.add_argument("--volatile-helper")
+    parser.add_argument("--stuck-helper")
+    parser.add_argument("--caller")
+    parser.add_argument("--probe")
+    parser.add_argument("--shots", help="folder for the screenshots of error_box")
+    args = parser.parse_args(argv[1:])
+
+    started = time.monotonic()
+    lab = Lab(args, args.name)
+    try:
+        CHECKS[args.name](lab)
+    except (winelab.WineError, OSError) as error:
+        lab.checks.true(False, str(error))
+    elapsed = time.monotonic() - started
+    if lab.checks.failures:
+        print("%s: %d failure(s) in %.1f s; prefix and logs kept in %s" % (
+            args.name, len(lab.checks.failures), elapsed, lab.prefix.path))
+        return 1
+    lab.prefix.remove()
+    print("%s: passed in %.1f s" % (args.name, elapsed))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
