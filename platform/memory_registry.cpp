@@ -86,6 +86,27 @@ struct MemoryRegistry::Node {
   std::map<std::u16string, std::shared_ptr<Node>> children;  // by Fold(name)
   std::vector<Value> values;
 
+  // Enumeration by index walks `children` in order; callers enumerate index
+  // 0, 1, 2, ..., so without this cache a full enumeration would cost the
+  // square of the number of subkeys. Rebuilt after any change of `children`.
+  mutable std::vector<const Node*> enumeration;
+  mutable bool enumeration_valid = false;
+
+  const Node* ChildAt(std::size_t index) const {
+    if (!enumeration_valid) {
+      enumeration.clear();
+      enumeration.reserve(children.size());
+      for (const auto& entry : children) enumeration.push_back(entry.second.get());
+      enumeration_valid = true;
+    }
+    return index < enumeration.size() ? enumeration[index] : nullptr;
+  }
+
+  void RemoveChild(const Node& child) {
+    children.erase(Fold(child.name));
+    enumeration_valid = false;
+  }
+
   Value* FindValue(std::u16string_view value_name) {
     const std::u16string folded = Fold(value_name);
     for (Value& value : values) {
@@ -104,6 +125,7 @@ struct MemoryRegistry::Node {
     node->name = std::move(child_name);
     node->parent = this;
     children[Fold(node->name)] = node;
+    enumeration_valid = false;
     return node;
   }
 
@@ -111,6 +133,8 @@ struct MemoryRegistry::Node {
     deleted = true;
     for (auto& [folded, child] : children) child->MarkDeleted();
     children.clear();
+    enumeration.clear();
+    enumeration_valid = false;
   }
 };
 
@@ -320,11 +344,10 @@ RegStatus MemoryRegistry::DoEnumKeyW(const RegKey& key, std::uint32_t index,
   if (RegStatus fault = Intercept(RegOp::kEnumKey, key.path(), {})) return fault;
   std::shared_ptr<Node> node;
   if (RegStatus status = NodeFor(key, &node)) return status;
-  if (index >= node->children.size()) return kErrorNoMoreItems;
-  auto it = node->children.begin();
-  std::advance(it, index);
-  if (it->second->name.size() + 1 > capacity) return kErrorMoreData;
-  *name = it->second->name;
+  const Node* child = node->ChildAt(index);
+  if (child == nullptr) return kErrorNoMoreItems;
+  if (child->name.size() + 1 > capacity) return kErrorMoreData;
+  *name = child->name;
   return kSuccess;
 }
 
@@ -351,7 +374,7 @@ RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent,
   if (!node->children.empty()) return kErrorAccessDenied;
   if (node->parent == nullptr || node == classes_) return kErrorAccessDenied;
   std::shared_ptr<Node> keep = node;
-  node->parent->children.erase(Fold(node->name));
+  node->parent->RemoveChild(*node);
   node->MarkDeleted();
   return kSuccess;
 }
@@ -478,7 +501,7 @@ void MemoryRegistry::Erase(std::string_view path) {
   std::shared_ptr<Node> node = FindPath(path);
   if (!node || node->parent == nullptr || node == classes_) return;
   std::shared_ptr<Node> keep = node;
-  node->parent->children.erase(Fold(node->name));
+  node->parent->RemoveChild(*node);
   node->MarkDeleted();
 }
 

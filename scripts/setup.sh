@@ -12,6 +12,7 @@ packages=(
   xvfb xdotool imagemagick                         # the error box on a screen, under Wine
   libcli11-dev nlohmann-json3-dev libexpat1-dev    # plgreg and its tests
   clang libclang-rt-14-dev                         # fuzzer and sanitizer runtimes
+  libbenchmark-dev                                 # bench/ (Google Benchmark)
 )
 
 missing=()
