@@ -7,6 +7,7 @@
       Runs the registry contract suite EXE in a copy of the template.
   scenarios.py scenario NAME --template DIR --work DIR --dll DLL
                [--helper make_volatile_key.exe] [--caller call_export.exe]
+               [--plgreg PLGREG]
       Runs one scenario (see SCENARIOS) in a copy of the template.
   scenarios.py main --dll DLL --prefix DIR
       Boots a fresh prefix at DIR, seeds the shared modelling system,
@@ -20,8 +21,10 @@ prefix is removed when it passes and kept, with its logs, when it fails.
 """
 
 import argparse
+import concurrent.futures
 import difflib
 import os
+import subprocess
 import sys
 import time
 
@@ -30,8 +33,11 @@ import winelab
 HERE = os.path.dirname(os.path.abspath(__file__))
 SEED_SHARED_SYSTEM = os.path.join(HERE, "seed", "shared_system.reg")
 SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
+SEED_TWO_VIEWS = os.path.join(HERE, "seed", "two_views.reg")
+SEED_OTHER_VERSION = os.path.join(HERE, "seed", "other_version_current.reg")
 
 MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
+SECOND_MODULE_PATH = "C:\\Tools\\Pellagor 38\\plgproduct.dll"
 HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"
 CALLER_PATH = "C:\\plgtest\\call_export.exe"
 
@@ -45,6 +51,7 @@ CAPTION = "Registration Error"
 STYLE = 0x10010  # MB_ICONERROR | MB_SETFOREGROUND
 LANGUAGE = 0x0409
 REGSVR32_DLLREGISTER_FAILED = 5
+SKIPPED = 77  # the test's SKIP_RETURN_CODE
 SELFREG_E_CLASS = 0x80040201
 ERROR_CHILD_MUST_BE_VOLATILE = 1021
 
@@ -84,6 +91,17 @@ class Checks:
         diff = "\n".join(difflib.unified_diff(want, got, "expected", "actual", lineterm=""))
         return self.true(False, "%s differs:\n%s" % (what, diff))
 
+    def same_tree(self, actual, wanted, what):
+        """Like `tree`, for large trees: the diff shows only the keys that
+        differ."""
+        keys = {k.lower() for k in set(actual) ^ set(wanted)}
+        keys |= {k.lower() for k in set(actual) & set(wanted) if actual[k] != wanted[k]}
+        if not keys:
+            return True
+        def part(tree):
+            return {k: v for k, v in tree.items() if k.lower() in keys}
+        return self.tree(part(actual), part(wanted), what)
+
     def exit_code(self, run, wanted, what):
         if not self.equal(run.returncode, wanted, what + " exit code"):
             print(run.describe())
@@ -99,9 +117,9 @@ class Checks:
 class Lab:
     """What a scenario works with: its prefix and its checks."""
 
-    def __init__(self, args, name):
+    def __init__(self, args, name, checks=None):
         self.args = args
-        self.checks = Checks()
+        self.checks = checks or Checks()
         self.prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
 
     def install_module(self):
@@ -113,10 +131,55 @@ class Lab:
         run = self.prefix.run(CALLER_PATH, MODULE_PATH, export, debug="+relay", check=True)
         return run.stdout.strip(), winelab.message_boxes(run.stderr)
 
-    def regsvr32(self, *switches):
+    def regsvr32(self, *switches, module=MODULE_PATH):
         """regsvr32 with the given switches, traced: (run, message boxes)."""
-        run = self.prefix.run("regsvr32", *switches, MODULE_PATH, debug="+relay")
+        run = self.prefix.run("regsvr32", *switches, module, debug="+relay")
         return run, winelab.message_boxes(run.stderr)
+
+    def import_plan(self, step, machine, what):
+        """Imports plgreg's `plan STEP` for the image `machine` (a tree) and
+        returns the snapshot after it; the plan must show no message."""
+        image = os.path.join(self.prefix.logs, "machine-%s.reg" % step)
+        plan = os.path.join(self.prefix.logs, "plan-%s.reg" % step)
+        with open(image, "wb") as f:
+            f.write(winelab.encode_reg_text(winelab.format_reg(machine)))
+        with open(plan, "wb") as out:
+            run = subprocess.run([self.args.plgreg, "plan", step, "--machine", image,
+                                  "--module-path", MODULE_PATH, "--format", "reg"],
+                                 stdout=out, stderr=subprocess.PIPE, timeout=60)
+        self.checks.equal((run.returncode, run.stderr.decode("utf-8", "replace")), (0, ""),
+                          "%s: plgreg plan %s (exit code, messages)" % (what, step))
+        self.prefix.reg_import(plan)
+        return self.snapshot()
+
+    def seed(self, *reg_files):
+        """Imports the files and starts tracing the calls `quiet_regsvr32`
+        looks at."""
+        for reg_file in reg_files:
+            self.prefix.reg_import(reg_file)
+        self.prefix.trace_calls(["MessageBoxExA", "RegCreateKeyExA", "RegDeleteKeyA"])
+
+    def snapshot(self):
+        """HKLM\\Software as `reg export` writes it, its Classes key named
+        HKEY_CLASSES_ROOT (which is that key under Wine)."""
+        return winelab.classes_as_root(self.prefix.reg_export("HKLM\\Software"))
+
+    def quiet_regsvr32(self, switches, before, module=MODULE_PATH):
+        """Runs regsvr32 SWITCHES and returns the snapshot after it. It must
+        exit 0, show no message, and change nothing outside the product's
+        keys; the trace must show the module's registry calls, so that "no
+        message" does not come from a dead trace."""
+        what = "regsvr32 %s %s" % (" ".join(switches), module)
+        run, boxes = self.regsvr32(*switches, module=module)
+        self.checks.exit_code(run, 0, what)
+        self.checks.equal([box[1] for box in boxes], [], what + ": messages")
+        traced = "RegDeleteKeyA" if "/u" in switches else "RegCreateKeyExA"
+        self.checks.true(winelab.calls(run.stderr, traced), what + ": no traced " + traced)
+        after = self.snapshot()
+        outside = winelab.changes_outside_product(before, after)
+        self.checks.true(not outside, "%s changed keys that are not the product's:\n  %s"
+                         % (what, "\n  ".join(outside)))
+        return after
 
 
 SCENARIOS = {}
@@ -221,12 +284,247 @@ def volatile_company_key(lab):
                     "the product key exists under the volatile company key")
     print("messages shown: %d, first %r" % (len(texts), texts[:2]))
 
+# ---------------------------------------------------------------------------
+# The installer's scenarios: regsvr32 /s and /u /s on seeded machines, each
+# run checked by `quiet_regsvr32`, the results compared with expected/.
+
+CLASSES_ROOT = "HKEY_CLASSES_ROOT"
+# The module's view of a machine: the company key and every key under
+# HKEY_CLASSES_ROOT that it writes, each with its subtree.
+VIEW_ROOTS = [EXPORTED_ROOT] + [path for path, _, _ in winelab.OWNED_KEYS
+                                if path.startswith(CLASSES_ROOT + "\\")]
+
+
+def module_view(tree):
+    return winelab.merge(*(winelab.subtree(tree, root) for root in VIEW_ROOTS))
+
+
+def classes(tree):
+    return winelab.subtree(tree, CLASSES_ROOT)
+
+
+def registered_two_views(*overrides):
+    """The module's view after registration on seed/two_views.reg."""
+    return winelab.merge(expected("registered_product.reg"),
+                         expected("registered_classes.reg"), *overrides)
+
+
+def read_seed(path):
+    with open(path, "rb") as f:
+        return winelab.parse_reg(f.read())
+
+
+@scenario
+def clean_registration(lab):
+    """The shared system in both views, releases V12 (native) and V11
+    (32-bit): registration writes exactly the expected company tree and
+    class keys, with one Open verb per release, and leaves the 32-bit view
+    alone. Also checks that Wine's HKEY_CLASSES_ROOT export is the machine's
+    Classes key, on which every other comparison relies."""
+    checks = lab.checks
+    lab.install_module()
+    lab.seed(SEED_TWO_VIEWS)
+    registered = lab.quiet_regsvr32(["/s"], lab.snapshot())
+    checks.tree(module_view(registered), registered_two_views(), "module's keys")
+    checks.same_tree(classes(registered), lab.prefix.reg_export("HKCR"),
+                     "HKLM\\Software\\Classes against the export of HKEY_CLASSES_ROOT")
+
+
+@scenario
+def register_twice(lab):
+    """A second registration leaves what the first left, and takes away a
+    verb added by hand beneath the document ProgID in between."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.install_module()
+    lab.seed(SEED_TWO_VIEWS)
+    first = lab.quiet_regsvr32(["/s"], lab.snapshot())
+    prefix.reg_set_string("HKCR\\Pellagor Language\\shell\\Print\\command", "", "print.exe")
+    touched = lab.snapshot()
+    checks.true("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Print\\command" in touched,
+                "the hand-made verb was not written")
+    second = lab.quiet_regsvr32(["/s"], touched)
+    checks.tree(module_view(second), registered_two_views(), "module's keys")
+    checks.same_tree(second, first, "HKLM\\Software after the second registration")
+
+
+@scenario
+def unregister_restores_classes(lab):
+    """Register, then unregister, with no other product in the Options key:
+    HKEY_CLASSES_ROOT is again exactly what it was, and the company tree
+    keeps only the empty product key and the emptied Options key."""
+    checks = lab.checks
+    lab.install_module()
+    lab.seed(SEED_TWO_VIEWS)
+    before = lab.snapshot()
+    registered = lab.quiet_regsvr32(["/s"], before)
+    unregistered = lab.quiet_regsvr32(["/u", "/s"], registered)
+    checks.same_tree(classes(unregistered), classes(before), "HKEY_CLASSES_ROOT")
+    checks.tree(winelab.subtree(unregistered, EXPORTED_ROOT),
+                expected("unregistered_product.reg"), "company key")
+    checks.same_tree(unregistered, winelab.merge(before, expected("unregistered_product.reg")),
+                     "HKLM\\Software")
+
+
+@scenario
+def other_product_left(lab):
+    """Another product stays in the Options key: unregistration removes this
+    product's entries but leaves the library suffix .hvxl and the library
+    document ProgID; its Options value stays."""
+    checks = lab.checks
+    lab.install_module()
+    lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+    before = lab.snapshot()
+    registered = lab.quiet_regsvr32(["/s"], before)
+    checks.tree(module_view(registered), registered_two_views(read_seed(SEED_OTHER_PRODUCT)),
+                "module's keys after registration")
+    unregistered = lab.quiet_regsvr32(["/u", "/s"], registered)
+    checks.same_tree(classes(unregistered),
+                     winelab.merge(classes(before), expected("other_product_left.reg")),
+                     "HKEY_CLASSES_ROOT after unregistration")
+    checks.tree(winelab.subtree(unregistered, EXPORTED_ROOT),
+                expected("unregistered_tolvanics.reg"), "company key after unregistration")
+
+
+@scenario
+def other_version_current(lab):
+    """After this version's registration another one (37.0) takes the
+    version marker: unregistration keeps the shared class registrations,
+    removes the verb labelled V12 (not V11), this version's ProgID and the
+    automation class key, and the product version key."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.install_module()
+    lab.seed(SEED_TWO_VIEWS)
+    before = lab.snapshot()
+    lab.quiet_regsvr32(["/s"], before)
+    prefix.reg_import(SEED_OTHER_VERSION)
+    marked = lab.snapshot()
+    checks.equal(marked.get("HKEY_CLASSES_ROOT\\PLG Application\\CurVer"),
+                 {"@": ("sz", "PLG Application 3700")}, "version marker after the seed")
+    unregistered = lab.quiet_regsvr32(["/u", "/s"], marked)
+    checks.same_tree(classes(unregistered),
+                     winelab.merge(classes(before), expected("other_version_left.reg")),
+                     "HKEY_CLASSES_ROOT after unregistration")
+    checks.tree(winelab.subtree(unregistered, EXPORTED_ROOT),
+                expected("unregistered_product.reg"), "company key after unregistration")
+
+
+@scenario
+def no_shared_system(lab):
+    """No shared modelling system at all: registration still writes every
+    entry, with empty directories and no release verb, and shows nothing;
+    unregistration gives HKEY_CLASSES_ROOT back as it was."""
+    checks = lab.checks
+    lab.install_module()
+    lab.seed()
+    before = lab.snapshot()
+    registered = lab.quiet_regsvr32(["/s"], before)
+    checks.tree(module_view(registered), expected("no_shared_system.reg"), "module's keys")
+    unregistered = lab.quiet_regsvr32(["/u", "/s"], registered)
+    checks.same_tree(classes(unregistered), classes(before), "HKEY_CLASSES_ROOT")
+    checks.tree(winelab.subtree(unregistered, EXPORTED_ROOT),
+                expected("no_shared_system_unregistered.reg"), "company key")
+
+
+@scenario
+def two_locations(lab):
+    """Registered from one folder, then from another: the second path is the
+    one in Customization "DLL" and in the three DefaultIcon entries;
+    everything else is as after one registration."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.install_module()
+    prefix.install(lab.args.dll, SECOND_MODULE_PATH)
+    lab.seed(SEED_TWO_VIEWS)
+    first = lab.quiet_regsvr32(["/s"], lab.snapshot())
+    checks.tree(module_view(first), registered_two_views(), "module's keys, first location")
+    second = lab.quiet_regsvr32(["/s"], first, module=SECOND_MODULE_PATH)
+    checks.tree(module_view(second), registered_two_views(expected("second_location.reg")),
+                "module's keys, second location")
+
+
+@scenario
+def unregister_unregistered(lab):
+    """Unregistering a module that was never registered, on a machine with
+    the shared system and another product: nothing changes anywhere under
+    HKLM\\Software (HKEY_CLASSES_ROOT included), and no message is shown."""
+    lab.install_module()
+    lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+    before = lab.snapshot()
+    after = lab.quiet_regsvr32(["/u", "/s"], before)
+    lab.checks.same_tree(after, before, "HKLM\\Software")
+
+
+# plgreg's plans against the real registry: (name, seeds, file imported
+# between registration and unregistration).
+PLAN_CASES = [
+    ("two views", [SEED_TWO_VIEWS], None),
+    ("other product", [SEED_TWO_VIEWS, SEED_OTHER_PRODUCT], None),
+    ("other version current", [SEED_TWO_VIEWS], SEED_OTHER_VERSION),
+    ("no shared system", [], None),
+]
+
+
+def image_of(tree):
+    """A machine image for plgreg: what the module reads and writes, in
+    both views."""
+    return winelab.merge(module_view(tree), winelab.subtree(
+        tree, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics"))
+
+
+@scenario
+def plgreg_plans(lab):
+    """For each case: one prefix registered and unregistered by regsvr32,
+    another seeded the same and given plgreg's plans with `reg import`
+    (register planned on the seeds; unregister planned on the image of the
+    registered machine). After each step both prefixes hold the same
+    HKLM\\Software, HKEY_CLASSES_ROOT included."""
+    checks, args = lab.checks, lab.args
+    if not args.plgreg or not os.path.isfile(args.plgreg):
+        print("SKIPPED: no host build of plgreg at %r (build the host preset first)"
+              % args.plgreg)
+        return SKIPPED
+    for number, (case, seeds, between) in enumerate(PLAN_CASES):
+        real = Lab(args, "plgreg_plans-%d-regsvr32" % number, checks)
+        planned = Lab(args, "plgreg_plans-%d-plgreg" % number, checks)
+
+        def by_regsvr32():
+            real.install_module()
+            real.seed(*seeds)
+            registered = real.quiet_regsvr32(["/s"], real.snapshot())
+            if between:
+                real.prefix.reg_import(between)
+                registered = real.snapshot()
+            return registered, real.quiet_regsvr32(["/u", "/s"], registered)
+
+        def by_plans():
+            for seed in seeds:
+                planned.prefix.reg_import(seed)
+            seed_image = winelab.merge(*(read_seed(seed) for seed in seeds))
+            registered = planned.import_plan("register", seed_image, case)
+            if between:
+                planned.prefix.reg_import(between)
+                registered = planned.snapshot()
+            return registered, planned.import_plan("unregister", image_of(registered), case)
+
+        # The two prefixes share nothing: run them side by side.
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            real_run, planned_run = pool.submit(by_regsvr32), pool.submit(by_plans)
+            (registered, unregistered), (plan_registered, plan_unregistered) = (
+                real_run.result(), planned_run.result())
+        checks.same_tree(plan_registered, registered, "%s: after registration" % case)
+        checks.same_tree(plan_unregistered, unregistered, "%s: after unregistration" % case)
+        if not checks.failures:
+            real.prefix.remove()
+            planned.prefix.remove()
+    return None
+
 
 def run_scenario(args):
     started = time.monotonic()
     lab = Lab(args, args.name)
     try:
-        SCENARIOS[args.name](lab)
+        if SCENARIOS[args.name](lab) == SKIPPED:
+            lab.prefix.remove()
+            return SKIPPED
     except winelab.WineError as error:
         lab.checks.true(False, str(error))
     elapsed = time.monotonic() - started
@@ -300,6 +598,7 @@ def main(argv):
     one.add_argument("--dll", required=True)
     one.add_argument("--helper")
     one.add_argument("--caller")
+    one.add_argument("--plgreg", help="the host build of plgreg, for plgreg_plans")
     job = commands.add_parser("main")
     job.add_argument("--dll", required=True)
     job.add_argument("--prefix", required=True)

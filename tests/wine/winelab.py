@@ -376,3 +376,122 @@ def calls(trace, function):
     """The argument texts of every traced call of `function` (any DLL)."""
     pattern = re.compile(r"^\w+:Call \w+\.%s\((.*)\) ret=\w+$" % re.escape(function))
     return [m.group(1) for m in map(pattern.match, trace.splitlines()) if m]
+
+
+# ---------------------------------------------------------------------------
+# Writing .reg text, for machine images handed to other programs.
+
+def escape(text):
+    return text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def format_data(kind, data):
+    if kind == "sz":
+        return '"%s"' % escape(data)
+    if kind == "dword":
+        return "dword:%08x" % data
+    return "%s:%s" % (kind, ",".join("%02x" % b for b in data))
+
+
+def format_reg(tree):
+    """REGEDIT5 text of `tree`, parents before their subkeys."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key in sorted(tree, key=lambda k: k.lower().split("\\")):
+        lines.append("[%s]" % key)
+        for name, (kind, data) in tree[key].items():
+            lines.append("%s=%s" % ("@" if name == "@" else '"%s"' % escape(name),
+                                    format_data(kind, data)))
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def encode_reg_text(text):
+    """As `reg export` writes it: UTF-16LE with a byte order mark."""
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+# ---------------------------------------------------------------------------
+# What the module may change. The same keys as tests/support/containment.cpp,
+# applied to the difference of two exports instead of a list of calls.
+
+SUBTREE, OPEN_ONLY, ONE_VALUE = "the key and everything beneath it", "created only", "one value"
+
+OWNED_KEYS = [
+    ("HKEY_LOCAL_MACHINE\\Software\\Tolvanics", OPEN_ONLY, None),
+    ("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor", SUBTREE, None),
+    ("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", ONE_VALUE, "plg"),
+    ("HKEY_CLASSES_ROOT\\Pellagor Language", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\.plgf", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\.hvxl", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\Tolvane Model Library", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\PLG Application", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\PLG Application 3800", SUBTREE, None),
+    ("HKEY_CLASSES_ROOT\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}", SUBTREE, None),
+]
+
+# Wine's HKEY_CLASSES_ROOT is this key, with nothing merged into it.
+MACHINE_CLASSES = "HKEY_LOCAL_MACHINE\\Software\\Classes"
+
+
+def classes_as_root(tree):
+    """`tree` with the keys beneath MACHINE_CLASSES named as HKEY_CLASSES_ROOT."""
+    prefix = MACHINE_CLASSES.lower()
+    renamed = {}
+    for key, values in tree.items():
+        if key.lower() == prefix or key.lower().startswith(prefix + "\\"):
+            key = "HKEY_CLASSES_ROOT" + key[len(prefix):]
+        renamed[key] = values
+    return renamed
+
+
+def registry_changes(before, after):
+    """[(change, key, value name or None)]: "add key", "remove key",
+    "set value" (new or different) and "remove value"; keys matched without
+    regard to case, value names too."""
+    def folded(tree):
+        return {k.lower(): (k, {n.lower(): (n, v) for n, v in values.items()})
+                for k, values in tree.items()}
+    old, new = folded(before), folded(after)
+    changes = []
+    for key in sorted(set(old) | set(new)):
+        old_key, old_values = old.get(key, (None, {}))
+        new_key, new_values = new.get(key, (None, {}))
+        if old_key is None:
+            changes.append(("add key", new_key, None))
+        if new_key is None:
+            changes.append(("remove key", old_key, None))
+        for name in sorted(set(old_values) | set(new_values)):
+            if name not in new_values:
+                changes.append(("remove value", old_key, old_values[name][0]))
+            elif old_values.get(name) != new_values[name]:
+                changes.append(("set value", new_key or old_key, new_values[name][0]))
+    return changes
+
+
+def changes_outside_product(before, after):
+    """Every change between two trees that the module may not make, as
+    text. A key may also come into being, empty, as a parent of a key that
+    the module may create."""
+    owned = [(path.lower(), scope, value) for path, scope, value in OWNED_KEYS]
+    values_after = {key.lower(): values for key, values in after.items()}
+
+    def allowed(change, key, name):
+        key = key.lower()
+        for path, scope, value in owned:
+            if scope == SUBTREE and (key == path or key.startswith(path + "\\")):
+                return True
+            if key == path and change == "add key":
+                return True
+            if (key == path and scope == ONE_VALUE and change.endswith("value")
+                    and name.lower() == value):
+                return True
+            if (change == "add key" and path.startswith(key + "\\")
+                    and not values_after.get(key)):
+                return True
+        return False
+
+    return ["%s %s%s" % (change, key, "" if name is None else ' value "%s"' % name)
+            for change, key, name in registry_changes(before, after)
+            if not allowed(change, key, name)]
