@@ -177,6 +177,11 @@ class Prefix:
         with contextlib.suppress(FileNotFoundError):
             os.remove(target)
         result = self.run("reg", "export", key, target, "/y")
+        if result.returncode != 0 and not (result.stdout + result.stderr).strip():
+            # Seen once: reg exited 1 with no word while a persistent
+            # wineserver was starting up; a second try has always answered.
+            time.sleep(1)
+            result = self.run("reg", "export", key, target, "/y")
         if result.returncode != 0:
             if "Unable to find" in result.stdout + result.stderr:
                 return None
