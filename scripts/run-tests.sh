@@ -24,7 +24,7 @@ for preset in host sanitize fuzz windows; do
   echo "=== $preset build in $dir"
   configure=()
   # The Wine comparison with plgreg runs the host build's plgreg.
-  [[ $preset == windows ]] && configure+=("-DPLG_HOST_PLGREG=$PWD/${build_dirs[host]}/tools/plgreg/plgreg")
+  [[ $preset == windows ]] && configure+=("-DPLG_HOST_PLGREG=$(realpath -m "${build_dirs[host]}")/tools/plgreg/plgreg")
   cmake --preset "$preset" -B "$dir" "${configure[@]}" >/dev/null
   cmake --build "$dir" -j2
   started=$SECONDS
