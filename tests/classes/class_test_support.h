@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -20,8 +19,6 @@
 
 namespace plg::testing {
 
-using Lines = std::vector<std::string>;
-
 inline constexpr char kClassesRoot[] = "HKEY_CLASSES_ROOT";
 inline constexpr char kShellKeyPath[] = "Pellagor Language\\shell\\";
 
@@ -34,12 +31,6 @@ inline constexpr char kWowVersions[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics\\Pellagor";
 
 inline constexpr char kWowBinDir[] = "C:\\Program Files (x86)\\Tolvanics\\Kelsys V11\\bin\\";
-
-inline Lines Concat(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 // `lines` without the keys whose headers are given, each with its values
 // (not its subkeys).

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,10 +20,24 @@ constexpr char kLanguageKey[] = "HKEY_CLASSES_ROOT\\Pellagor Language";
 
 Lines Verbs(const TestMachine& m) { return DescribeTree(m.registry, kLanguageKey); }
 
-// The tree beneath Pellagor Language of one verb.
+struct Verb {
+  std::string name;
+  std::string command;
+};
+
+// The tree beneath Pellagor Language of `verbs`, in the order given.
+Lines ShellTree(std::initializer_list<Verb> verbs) {
+  Lines tree = {"[]", "[shell]"};
+  for (const Verb& verb : verbs) {
+    tree.push_back("[shell\\" + verb.name + "]");
+    tree.push_back("[shell\\" + verb.name + "\\command]");
+    tree.push_back("@=\"" + verb.command + "\"");
+  }
+  return tree;
+}
+
 Lines OneVerb(const std::string& verb, const std::string& command) {
-  return {"[]", "[shell]", "[shell\\" + verb + "]", "[shell\\" + verb + "\\command]",
-          "@=\"" + command + "\""};
+  return ShellTree({{verb, command}});
 }
 
 std::vector<std::uint8_t> Bytes(const std::string& text) {
@@ -160,12 +175,10 @@ TEST(VersionOpenVerbs, BothViewsGiveVerbsAndTheNativeOneWinsASharedName) {
 
   AddVerbs(m);
 
-  EXPECT_EQ((Lines{"[]", "[shell]", "[shell\\Open Pellagor V11]",
-                   "[shell\\Open Pellagor V11\\command]",
-                   R"(@="C:\x86\Kelsys V11\bin\TolvaneModeler.exe /plg "%1"")",
-                   "[shell\\Open Pellagor V12]", "[shell\\Open Pellagor V12\\command]",
-                   R"(@="C:\x64\Kelsys V12\bin\TolvaneModeler.exe /plg "%1"")"}),
-            Verbs(m));
+  EXPECT_EQ(
+      ShellTree({{"Open Pellagor V11", R"(C:\x86\Kelsys V11\bin\TolvaneModeler.exe /plg "%1")"},
+                 {"Open Pellagor V12", R"(C:\x64\Kelsys V12\bin\TolvaneModeler.exe /plg "%1")"}}),
+      Verbs(m));
 }
 
 TEST(VersionOpenVerbs, WithinAViewTheLaterVersionWinsASharedName) {
@@ -196,11 +209,8 @@ TEST(VersionOpenVerbs, VersionNamesThatDoNotMapToOneByteTextAreSkipped) {
 
   AddVerbs(m);
 
-  EXPECT_EQ((Lines{"[]", "[shell]", "[shell\\Open Pellagor L1]",
-                   "[shell\\Open Pellagor L1\\command]",
-                   R"(@="C:\Kelsys L1\bin\TolvaneModeler.exe /plg "%1"")",
-                   "[shell\\Open Pellagor L99]", "[shell\\Open Pellagor L99\\command]",
-                   R"(@="C:\Kelsys L99\bin\TolvaneModeler.exe /plg "%1"")"}),
+  EXPECT_EQ(ShellTree({{"Open Pellagor L1", R"(C:\Kelsys L1\bin\TolvaneModeler.exe /plg "%1")"},
+                       {"Open Pellagor L99", R"(C:\Kelsys L99\bin\TolvaneModeler.exe /plg "%1")"}}),
             Verbs(m));
 }
 
@@ -247,10 +257,7 @@ TEST(RemoveVersionOpenVerbs, RemovesOnlyTheV12Verb) {
   m.registry.SeedString("HKEY_CLASSES_ROOT\\shell\\Open Pellagor V12\\command", "", "root");
 
   RemoveVersionOpenVerbs(m.platform);
-  EXPECT_EQ((Lines{"[]", "[shell]", "[shell\\Open]", "[shell\\Open\\command]", R"(@="open")",
-                   "[shell\\Open Pellagor V11]", "[shell\\Open Pellagor V11\\command]",
-                   R"(@="v11")"}),
-            Verbs(m));
+  EXPECT_EQ(ShellTree({{"Open", "open"}, {"Open Pellagor V11", "v11"}}), Verbs(m));
 
   const Lines before = ClassesTree(m);
   RemoveVersionOpenVerbs(m.platform);

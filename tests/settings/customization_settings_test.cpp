@@ -7,27 +7,23 @@
 #include <vector>
 
 #include "resources/product_strings.h"
-#include "tests/support/registry_text.h"
-#include "tests/support/test_machine.h"
+#include "tests/settings/settings_test_support.h"
 
 namespace plg {
 namespace {
 
 using testing::DescribeTree;
-using testing::kProductVersionKey;
 using testing::kSeedModulePath;
+using testing::kVersionKey;
+using testing::Lines;
 using testing::TestMachine;
-using Lines = std::vector<std::string>;
-
-const std::string kVersionKey = kProductVersionKey;
 
 void RegisterAll(TestMachine& m, RegistrationMode mode, const std::string& module_path) {
-  RegisterCustomizationDll(m.platform, mode, module_path);
-  EXPECT_EQ(0u, m.registry.open_handles());
-  RegisterPfsView(m.platform, mode);
-  EXPECT_EQ(0u, m.registry.open_handles());
-  RegisterGuiDefaults(m.platform, mode);
-  EXPECT_EQ(0u, m.registry.open_handles());
+  testing::RunSteps(m, mode,
+                    {[&](Platform& platform, RegistrationMode step_mode) {
+                       RegisterCustomizationDll(platform, step_mode, module_path);
+                     },
+                     RegisterPfsView, RegisterGuiDefaults});
 }
 
 TEST(CustomizationSettings, CleanMachineGetsExactlyTheThreeKeys) {

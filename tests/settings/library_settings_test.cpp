@@ -7,30 +7,24 @@
 #include <vector>
 
 #include "resources/product_strings.h"
-#include "tests/support/registry_text.h"
-#include "tests/support/test_machine.h"
+#include "tests/settings/settings_test_support.h"
 
 namespace plg {
 namespace {
 
 using testing::DescribeTree;
 using testing::kDirKey;
-using testing::kProductVersionKey;
+using testing::kVersionKey;
+using testing::Lines;
 using testing::TestMachine;
-using Lines = std::vector<std::string>;
 
-const std::string kVersionKey = kProductVersionKey;
 const std::string kLibrariesKey = kVersionKey + "\\Default Libraries";
 const std::string kScriptKey = kVersionKey + "\\Script Library";
 const std::string kSuffixKey = kVersionKey + "\\Suffix";
 
 void RegisterAll(TestMachine& m, RegistrationMode mode) {
-  RegisterSuffixSettings(m.platform, mode);
-  EXPECT_EQ(0u, m.registry.open_handles());
-  RegisterDefaultLibraries(m.platform, mode);
-  EXPECT_EQ(0u, m.registry.open_handles());
-  RegisterScriptSettings(m.platform, mode);
-  EXPECT_EQ(0u, m.registry.open_handles());
+  testing::RunSteps(m, mode,
+                    {RegisterSuffixSettings, RegisterDefaultLibraries, RegisterScriptSettings});
 }
 
 TEST(LibrarySettings, CleanMachineGetsTheSuffixTheLibraryAndTheScript) {
@@ -51,13 +45,7 @@ TEST(LibrarySettings, CleanMachineGetsTheSuffixTheLibraryAndTheScript) {
 }
 
 TEST(LibrarySettings, UnregistrationTouchesNothing) {
-  TestMachine m;
-  m.SeedSharedSystem();
-  m.registry.ClearCalls();
-  RegisterAll(m, kUnregister);
-  EXPECT_TRUE(m.registry.calls().empty());
-  EXPECT_TRUE(m.messages().empty());
-  EXPECT_FALSE(m.registry.KeyExists(kVersionKey));
+  testing::ExpectUnregistrationTouchesNothing(RegisterAll);
 }
 
 TEST(SplitLibraryList, DropsEmptyEntriesAndKeepsBlanks) {

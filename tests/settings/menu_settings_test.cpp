@@ -8,19 +8,18 @@
 #include <vector>
 
 #include "settings/menu_customization_table.h"
-#include "tests/support/registry_text.h"
-#include "tests/support/test_machine.h"
+#include "tests/settings/settings_test_support.h"
 
 namespace plg {
 namespace {
 
+using testing::Concat;
 using testing::DescribeTree;
 using testing::kDirKey;
-using testing::kProductVersionKey;
+using testing::kVersionKey;
+using testing::Lines;
 using testing::TestMachine;
-using Lines = std::vector<std::string>;
 
-const std::string kVersionKey = kProductVersionKey;
 const std::string kEditKey = kVersionKey + "\\Menus\\Customization";
 const std::string kHelpKey = kVersionKey + "\\Menus\\Help";
 
@@ -82,18 +81,13 @@ Lines HelpLines(const std::string& product_file, const std::string& host_file) {
   };
 }
 
-Lines Concat(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
+void RegisterMenuTable(Platform& platform, RegistrationMode mode) {
+  RegisterMenuEdits(platform, mode, kMenuCustomizationTable,
+                    static_cast<int>(std::size(kMenuCustomizationTable)));
 }
 
 void RegisterBoth(TestMachine& m, RegistrationMode mode) {
-  RegisterHelpMenu(m.platform, mode);
-  EXPECT_EQ(0u, m.registry.open_handles());
-  RegisterMenuEdits(m.platform, mode, kMenuCustomizationTable,
-                    static_cast<int>(std::size(kMenuCustomizationTable)));
-  EXPECT_EQ(0u, m.registry.open_handles());
+  testing::RunSteps(m, mode, {RegisterHelpMenu, RegisterMenuTable});
 }
 
 TEST(MenuSettings, CleanMachineGetsTheThirtyThreeRowsAndTheNineHelpLines) {
@@ -109,13 +103,7 @@ TEST(MenuSettings, CleanMachineGetsTheThirtyThreeRowsAndTheNineHelpLines) {
 }
 
 TEST(MenuSettings, UnregistrationTouchesNothing) {
-  TestMachine m;
-  m.SeedSharedSystem();
-  m.registry.ClearCalls();
-  RegisterBoth(m, kUnregister);
-  EXPECT_TRUE(m.registry.calls().empty());
-  EXPECT_TRUE(m.messages().empty());
-  EXPECT_FALSE(m.registry.KeyExists(kVersionKey));
+  testing::ExpectUnregistrationTouchesNothing(RegisterBoth);
 }
 
 TEST(MenuSettings, RowCountsAndValuesFromElsewhere) {

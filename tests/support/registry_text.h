@@ -11,6 +11,7 @@
 // order. Texts are shown raw, without escapes.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +20,20 @@
 
 namespace plg::testing {
 
+// A tree as DescribeTree lists it, or any list of texts a test compares.
+using Lines = std::vector<std::string>;
+
 std::vector<std::string> DescribeTree(const MemoryRegistry& registry,
                                       std::string_view path);
 
 // One value in the notation above ("REG_SZ text" -> "text").
 std::string DescribeValue(ValueType type, const std::vector<std::uint8_t>& data);
+
+// The parts one after another, for expectations put together from pieces.
+inline Lines Concat(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 }  // namespace plg::testing

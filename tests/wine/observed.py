@@ -13,7 +13,6 @@ the result and the time taken; a failing check keeps its prefix and logs.
 """
 
 import argparse
-import difflib
 import os
 import re
 import subprocess
@@ -23,24 +22,19 @@ import time
 import relay
 import screen
 import winelab
+from checks import (CAPTION, ERROR_CHILD_MUST_BE_VOLATILE, HERE, LANGUAGE, MODULE_PATH,
+                    REGSVR32_DLLREGISTER_FAILED, SEED_SHARED_SYSTEM, SELFREG_E_CLASS, STYLE,
+                    VOLATILE_HELPER_PATH, BaseLab, expected)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SEED_SHARED_SYSTEM = os.path.join(HERE, "seed", "shared_system.reg")
 SEED_PRODUCT_KEY = os.path.join(HERE, "seed", "product_key.reg")
 
-MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
-VOLATILE_HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"
 STUCK_HELPER_PATH = "C:\\plgtest\\make_stuck_key.exe"
-CALLER_PATH = "C:\\plgtest\\call_export.exe"
 PROBE_PATH = "C:\\plgtest\\resource_probe.exe"
 
 HKCR, HKLM = 0xFFFFFFFF80000000, 0xFFFFFFFF80000002
 KEY_ALL_ACCESS, KEY_READ = 0xF003F, 0x20019
 REG_SZ, REG_DWORD = 1, 4
-ERROR_FILE_NOT_FOUND, ERROR_CHILD_MUST_BE_VOLATILE = 2, 1021
-CAPTION, STYLE, LANGUAGE = "Registration Error", 0x10010, 0x0409
-REGSVR32_DLLREGISTER_FAILED = 5
-SELFREG_E_CLASS = 0x80040201
+ERROR_FILE_NOT_FOUND = 2
 
 # RtlInitAnsiString shows the class string RegCreateKeyExA is given, and
 # RtlMultiByteToUnicodeSize the text RegSetValueExA converts: the relay
@@ -68,73 +62,22 @@ HOST_SETTINGS_MESSAGES = [
 ]
 
 
-def expected(name):
-    with open(os.path.join(HERE, "expected", name), "rb") as f:
-        return winelab.parse_reg(f.read())
-
-
 def boxes(texts):
     """The message boxes that show `texts`, in order, as a trace records them."""
     return [(0, text, CAPTION, STYLE, LANGUAGE) for text in texts]
 
 
-class Checks:
-    def __init__(self):
-        self.failures = []
+class Lab(BaseLab):
+    """A check's prefix, with the module installed."""
 
-    def true(self, condition, message):
-        if not condition:
-            self.failures.append(message)
-            print("FAIL:", message)
-        return condition
-
-    def equal(self, actual, wanted, what):
-        return self.true(actual == wanted, "%s: expected %r, got %r" % (what, wanted, actual))
-
-    def sequence(self, actual, wanted, what):
-        """Lists compared item by item, so that a missing or an extra item shows."""
-        if actual == wanted:
-            return True
-        diff = "\n".join(difflib.unified_diff([repr(x) for x in wanted],
-                                              [repr(x) for x in actual],
-                                              "expected", "actual", lineterm=""))
-        return self.true(False, "%s differ:\n%s" % (what, diff))
-
-    def tree(self, actual, wanted, what):
-        want, got = winelab.describe_tree(wanted), winelab.describe_tree(actual)
-        if want == got:
-            return True
-        diff = "\n".join(difflib.unified_diff(want, got, "expected", "actual", lineterm=""))
-        return self.true(False, "%s differs:\n%s" % (what, diff))
-
-    def exit_code(self, run, wanted, what):
-        if not self.equal(run.returncode, wanted, what + " exit code"):
-            print(run.describe())
-
-
-class Lab:
     def __init__(self, args, name):
-        self.args = args
-        self.checks = Checks()
-        self.prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
+        super().__init__(args, name)
         self.prefix.install(args.dll, MODULE_PATH)
-
-    def tool(self, option, windows_path):
-        host_file = getattr(self.args, option)
-        if not host_file:
-            raise winelab.WineError("this check needs --%s" % option.replace("_", "-"))
-        return self.prefix.install(host_file, windows_path)
 
     def regsvr32(self, *switches):
         """regsvr32 on the module, traced: (run, calls)."""
         run = self.prefix.run("regsvr32", *switches, MODULE_PATH, debug="+relay")
         return run, relay.relay_calls(run.stderr)
-
-    def call_export(self, export):
-        """The export called directly, traced: (HRESULT text, message boxes)."""
-        self.tool("caller", CALLER_PATH)
-        run = self.prefix.run(CALLER_PATH, MODULE_PATH, export, debug="+relay", check=True)
-        return run.stdout.strip(), winelab.message_boxes(run.stderr)
 
     def export(self, *keys):
         """The merged exports of `keys` (absent keys add nothing)."""
@@ -484,14 +427,7 @@ def main(argv):
         CHECKS[args.name](lab)
     except (winelab.WineError, OSError) as error:
         lab.checks.true(False, str(error))
-    elapsed = time.monotonic() - started
-    if lab.checks.failures:
-        print("%s: %d failure(s) in %.1f s; prefix and logs kept in %s" % (
-            args.name, len(lab.checks.failures), elapsed, lab.prefix.path))
-        return 1
-    lab.prefix.remove()
-    print("%s: passed in %.1f s" % (args.name, elapsed))
-    return 0
+    return lab.finish(args.name, started)
 
 
 if __name__ == "__main__":

@@ -22,24 +22,21 @@ prefix is removed when it passes and kept, with its logs, when it fails.
 
 import argparse
 import concurrent.futures
-import difflib
 import os
 import subprocess
 import sys
 import time
 
 import winelab
+from checks import (ERROR_CHILD_MUST_BE_VOLATILE, HERE, MODULE_PATH, REGSVR32_DLLREGISTER_FAILED,
+                    SEED_SHARED_SYSTEM, SELFREG_E_CLASS, VOLATILE_HELPER_PATH, BaseLab, expected,
+                    read_reg_file)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SEED_SHARED_SYSTEM = os.path.join(HERE, "seed", "shared_system.reg")
 SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
 SEED_TWO_VIEWS = os.path.join(HERE, "seed", "two_views.reg")
 SEED_OTHER_VERSION = os.path.join(HERE, "seed", "other_version_current.reg")
 
-MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
 SECOND_MODULE_PATH = "C:\\Tools\\Pellagor 38\\plgproduct.dll"
-HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"
-CALLER_PATH = "C:\\plgtest\\call_export.exe"
 
 COMPANY_KEY = "HKLM\\Software\\Tolvanics"
 KELSYS_KEY = COMPANY_KEY + "\\Kelsys"
@@ -47,13 +44,7 @@ OPTIONS_KEY = KELSYS_KEY + "\\38.0\\Options"
 PRODUCT_KEY = COMPANY_KEY + "\\Pellagor"
 EXPORTED_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics"
 
-CAPTION = "Registration Error"
-STYLE = 0x10010  # MB_ICONERROR | MB_SETFOREGROUND
-LANGUAGE = 0x0409
-REGSVR32_DLLREGISTER_FAILED = 5
 SKIPPED = 77  # the test's SKIP_RETURN_CODE
-SELFREG_E_CLASS = 0x80040201
-ERROR_CHILD_MUST_BE_VOLATILE = 1021
 
 # The keys under HKEY_CLASSES_ROOT that registration writes, for `main`.
 CLASSES_KEYS = [
@@ -65,71 +56,11 @@ CLASSES_KEYS = [
 ]
 
 
-def expected(name):
-    with open(os.path.join(HERE, "expected", name), "rb") as f:
-        return winelab.parse_reg(f.read())
-
-
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def true(self, condition, message):
-        if not condition:
-            self.failures.append(message)
-            print("FAIL:", message)
-        return condition
-
-    def equal(self, actual, wanted, what):
-        return self.true(actual == wanted, "%s: expected %r, got %r" % (what, wanted, actual))
-
-    def tree(self, actual, wanted, what):
-        """Whole-tree comparison: a missing and an extra entry both show."""
-        want, got = winelab.describe_tree(wanted), winelab.describe_tree(actual)
-        if want == got:
-            return True
-        diff = "\n".join(difflib.unified_diff(want, got, "expected", "actual", lineterm=""))
-        return self.true(False, "%s differs:\n%s" % (what, diff))
-
-    def same_tree(self, actual, wanted, what):
-        """Like `tree`, for large trees: the diff shows only the keys that
-        differ."""
-        keys = {k.lower() for k in set(actual) ^ set(wanted)}
-        keys |= {k.lower() for k in set(actual) & set(wanted) if actual[k] != wanted[k]}
-        if not keys:
-            return True
-        def part(tree):
-            return {k: v for k, v in tree.items() if k.lower() in keys}
-        return self.tree(part(actual), part(wanted), what)
-
-    def exit_code(self, run, wanted, what):
-        if not self.equal(run.returncode, wanted, what + " exit code"):
-            print(run.describe())
-
-    def message_boxes(self, boxes, what):
-        """Every box: no owner, the error caption, style and language."""
-        for owner, text, caption, style, language in boxes:
-            self.equal((owner, caption, hex(style), hex(language)),
-                       (0, CAPTION, hex(STYLE), hex(LANGUAGE)),
-                       "%s: message box %r" % (what, text))
-
-
-class Lab:
+class Lab(BaseLab):
     """What a scenario works with: its prefix and its checks."""
-
-    def __init__(self, args, name, checks=None):
-        self.args = args
-        self.checks = checks or Checks()
-        self.prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
 
     def install_module(self):
         return self.prefix.install(self.args.dll, MODULE_PATH)
-
-    def call_export(self, export):
-        """The export called directly, traced: (HRESULT text, message boxes)."""
-        self.prefix.install(self.args.caller, CALLER_PATH)
-        run = self.prefix.run(CALLER_PATH, MODULE_PATH, export, debug="+relay", check=True)
-        return run.stdout.strip(), winelab.message_boxes(run.stderr)
 
     def regsvr32(self, *switches, module=MODULE_PATH):
         """regsvr32 with the given switches, traced: (run, message boxes)."""
@@ -238,12 +169,12 @@ def volatile_company_key(lab):
     entry and the remaining steps, and regsvr32 reports the failure."""
     checks, prefix = lab.checks, lab.prefix
     lab.install_module()
-    prefix.install(lab.args.helper, HELPER_PATH)
+    lab.tool("helper", VOLATILE_HELPER_PATH)
     prefix.trace_calls(["MessageBoxExA", "RegCreateKeyExA"])
     with prefix.persistent_server():
         # The seed's keys beneath the company key are made volatile first,
         # so that importing the seed only fills them in.
-        prefix.run(HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+        prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
                    "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
         prefix.reg_import(SEED_SHARED_SYSTEM)
         prefix.reg_import(SEED_OTHER_PRODUCT)
@@ -309,11 +240,6 @@ def registered_two_views(*overrides):
                          expected("registered_classes.reg"), *overrides)
 
 
-def read_seed(path):
-    with open(path, "rb") as f:
-        return winelab.parse_reg(f.read())
-
-
 @scenario
 def clean_registration(lab):
     """The shared system in both views, releases V12 (native) and V11
@@ -375,7 +301,7 @@ def other_product_left(lab):
     lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
     before = lab.snapshot()
     registered = lab.quiet_regsvr32(["/s"], before)
-    checks.tree(module_view(registered), registered_two_views(read_seed(SEED_OTHER_PRODUCT)),
+    checks.tree(module_view(registered), registered_two_views(read_reg_file(SEED_OTHER_PRODUCT)),
                 "module's keys after registration")
     unregistered = lab.quiet_regsvr32(["/u", "/s"], registered)
     checks.same_tree(classes(unregistered),
@@ -498,7 +424,7 @@ def plgreg_plans(lab):
         def by_plans():
             for seed in seeds:
                 planned.prefix.reg_import(seed)
-            seed_image = winelab.merge(*(read_seed(seed) for seed in seeds))
+            seed_image = winelab.merge(*(read_reg_file(seed) for seed in seeds))
             registered = planned.import_plan("register", seed_image, case)
             if between:
                 planned.prefix.reg_import(between)
@@ -527,14 +453,7 @@ def run_scenario(args):
             return SKIPPED
     except winelab.WineError as error:
         lab.checks.true(False, str(error))
-    elapsed = time.monotonic() - started
-    if lab.checks.failures:
-        print("%s: %d failure(s) in %.1f s; prefix and logs kept in %s" % (
-            args.name, len(lab.checks.failures), elapsed, lab.prefix.path))
-        return 1
-    lab.prefix.remove()
-    print("%s: passed in %.1f s" % (args.name, elapsed))
-    return 0
+    return lab.finish(args.name, started)
 
 
 def run_contract(args):
