@@ -70,8 +70,8 @@ void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
                              "Unable to create Application key entry", &key)) {
         continue;
       }
-      if (!value.empty() && !SetRegistryString(platform, key, "", value)) {
-        ReportRegistrationError(platform, ValueNotWrittenMessage(value), {key.path()});
+      if (!value.empty()) {
+        SetRegistryStringOrReport(platform, key, "", value, ValueNotWrittenMessage(value));
       }
     }
     return;

@@ -44,9 +44,7 @@ void WriteRow(Platform& platform, const std::string& path,
   if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path, key_message, &key)) {
     return;
   }
-  if (!SetRegistryString(platform, key, value_name, text)) {
-    ReportRegistrationError(platform, value_message, {key.path()});
-  }
+  SetRegistryStringOrReport(platform, key, value_name, text, value_message);
 }
 
 // Everything beneath the ProgID that only makes sense once its class
@@ -94,10 +92,8 @@ void Register(Platform& platform, const std::string& module_path) {
     RegKey class_key;
     if (CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, prog_id + "\\CLSID",
                           "Error creating document key", &class_key)) {
-      if (!SetRegistryString(platform, class_key, "", class_id)) {
-        ReportRegistrationError(platform, "Unable to create document class id",
-                                {class_key.path()});
-      }
+      SetRegistryStringOrReport(platform, class_key, "", class_id,
+                                "Unable to create document class id");
       // The class identifier's key stays open until the shell commands are
       // written.
       WriteDocumentEntries(platform, prog_id, module_path, open_command);
@@ -109,11 +105,9 @@ void Register(Platform& platform, const std::string& module_path) {
                          &prog_id_key)) {
     return;
   }
-  if (!SetRegistryString(platform, prog_id_key, "",
-                         LoadProductString(platform, kLanguageFriendlyName))) {
-    ReportRegistrationError(platform, "Unable to assign value to document class name",
-                            {prog_id_key.path()});
-  }
+  SetRegistryStringOrReport(platform, prog_id_key, "",
+                            LoadProductString(platform, kLanguageFriendlyName),
+                            "Unable to assign value to document class name");
 }
 
 }  // namespace

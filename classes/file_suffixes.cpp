@@ -18,9 +18,7 @@ void WriteDefaultValue(Platform& platform, const std::string& path,
   if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path, key_message, &key)) {
     return;
   }
-  if (!SetRegistryString(platform, key, "", text)) {
-    ReportRegistrationError(platform, value_message, {key.path()});
-  }
+  SetRegistryStringOrReport(platform, key, "", text, value_message);
 }
 
 // "." and the extension; empty when the extension is missing, so that the

@@ -67,9 +67,9 @@ void WriteLanguageClassRow(Platform& platform, const std::string& class_key,
                            LanguageClassRow& row) {
   RegKey key;
   if (CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
-                        class_key + "\\" + row.subkey, kDocumentSuffixMessage, &key) &&
-      !SetRegistryString(platform, key, "", *row.value)) {
-    ReportRegistrationError(platform, ValueNotWrittenMessage(*row.value), {key.path()});
+                        class_key + "\\" + row.subkey, kDocumentSuffixMessage, &key)) {
+    SetRegistryStringOrReport(platform, key, "", *row.value,
+                              ValueNotWrittenMessage(*row.value));
   }
   // The row's value lives only while its row is written, failed or not.
   row.value.reset();
@@ -84,9 +84,7 @@ void WriteLibraryIcon(Platform& platform, const std::string& module_path) {
     return;
   }
   const std::string icon = module_path + ",0";
-  if (!SetRegistryString(platform, key, "", icon)) {
-    ReportRegistrationError(platform, ValueNotWrittenMessage(icon), {key.path()});
-  }
+  SetRegistryStringOrReport(platform, key, "", icon, ValueNotWrittenMessage(icon));
 }
 
 }  // namespace

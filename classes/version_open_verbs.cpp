@@ -96,9 +96,7 @@ void WriteVerb(Platform& platform, const std::string& shell_key_path,
                          shell_key_path + verb + "\\command", nullptr, &command)) {
     return;
   }
-  if (!SetRegistryString(platform, command, "", command_line)) {
-    ReportRegistrationError(platform, kShellEntryMessage, {command.path()});
-  }
+  SetRegistryStringOrReport(platform, command, "", command_line, kShellEntryMessage);
 }
 
 std::uint32_t SubkeyCount(Platform& platform, const RegKey& key) {

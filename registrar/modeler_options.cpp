@@ -38,10 +38,12 @@ void RegisterModelerOptions(Platform& platform) {
     return;
   }
   const std::string product_key = LoadProductString(platform, kProductKey);
+  constexpr char kValueMessage[] = "Unable to enter value in modeler options key";
   // An empty name would write the Options key's own default value.
-  if (product_key.empty() || !SetRegistryString(platform, options, product_key, product_name)) {
-    ReportRegistrationError(platform, "Unable to enter value in modeler options key",
-                            {options.path() + " value " + product_key});
+  if (product_key.empty()) {
+    ReportRegistrationError(platform, kValueMessage, {options.path() + " value \"\""});
+  } else {
+    SetRegistryStringOrReport(platform, options, product_key, product_name, kValueMessage);
   }
 }
 

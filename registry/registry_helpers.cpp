@@ -95,6 +95,16 @@ bool SetRegistryString(Platform& platform, const RegKey& key,
   return platform.registry.SetString(key, value_name, text) == kSuccess;
 }
 
+bool SetRegistryStringOrReport(Platform& platform, const RegKey& key,
+                               std::string_view value_name, const std::string& text,
+                               const std::string& message) {
+  const RegStatus status = platform.registry.SetString(key, value_name, text);
+  if (status == kSuccess) return true;
+  ReportRegistrationError(platform, message,
+                          {key.path() + " value \"" + std::string(value_name) + "\"", status});
+  return false;
+}
+
 bool DeleteRegistryTree(Platform& platform, RegistryRoot root,
                         const std::string& path) {
   if (!IsSafeKeyPath(path)) return false;

@@ -39,6 +39,12 @@ std::string GetDirKeyPath();
                                      std::string_view value_name,
                                      const std::string& text);
 
+// As SetRegistryString; when the write fails, shows `message` naming the key,
+// the value and the error, and returns false.
+bool SetRegistryStringOrReport(Platform& platform, const RegKey& key,
+                               std::string_view value_name, const std::string& text,
+                               const std::string& message);
+
 // Deletes `path` under `root` and every key beneath it, deepest first; keys
 // that cannot be deleted are skipped. True when `path` itself was deleted.
 // A path that is empty or has an empty component is refused (false, nothing

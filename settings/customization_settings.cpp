@@ -18,7 +18,7 @@ void WriteSwitch(Platform& platform, const RegKey& key, const char* name,
       static_cast<std::uint32_t>(BooleanTextValue(LoadProductString(platform, string_id)));
   if (RegStatus status = platform.registry.SetDword(key, name, number)) {
     ReportRegistrationError(platform, message,
-                            {key.path() + " value " + name, status});
+                            {key.path() + " value \"" + name + "\"", status});
   }
 }
 
@@ -36,10 +36,8 @@ void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open customization  key", &key)) {
     return;
   }
-  if (!SetRegistryString(platform, key, "DLL", module_path)) {
-    ReportRegistrationError(platform, "Unable to enter value customization DLL key",
-                            {key.path() + " value DLL"});
-  }
+  SetRegistryStringOrReport(platform, key, "DLL", module_path,
+                            "Unable to enter value customization DLL key");
 }
 
 void RegisterPfsView(Platform& platform, RegistrationMode mode) {
@@ -52,10 +50,8 @@ void RegisterPfsView(Platform& platform, RegistrationMode mode) {
   }
   // The host looks the class up under "DLL", as it does the customization
   // library, although the data is a class identifier.
-  if (!SetRegistryString(platform, key, "DLL", class_id)) {
-    ReportRegistrationError(platform, "Unable to enter PFS default CLSID key",
-                            {key.path() + " value DLL"});
-  }
+  SetRegistryStringOrReport(platform, key, "DLL", class_id,
+                            "Unable to enter PFS default CLSID key");
 }
 
 void RegisterGuiDefaults(Platform& platform, RegistrationMode mode) {

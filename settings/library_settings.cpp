@@ -30,10 +30,8 @@ void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
   }
   const std::string pairing = LoadProductString(platform, kDocumentExtension) + "," +
                               LoadProductString(platform, kLanguageProgId);
-  if (!SetRegistryString(platform, key, "ASCII", pairing)) {
-    ReportRegistrationError(platform, "Unable to create ASCII document suffix entry in HKLM",
-                            {key.path() + " value ASCII"});
-  }
+  SetRegistryStringOrReport(platform, key, "ASCII", pairing,
+                            "Unable to create ASCII document suffix entry in HKLM");
 }
 
 void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
@@ -51,10 +49,8 @@ void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
     return;
   }
   for (const std::string& library : SplitLibraryList(list)) {
-    if (!SetRegistryString(platform, key, library, prefix + library)) {
-      ReportRegistrationError(platform, "Unable to create default library entry",
-                              {key.path() + " value " + library});
-    }
+    SetRegistryStringOrReport(platform, key, library, prefix + library,
+                              "Unable to create default library entry");
   }
 }
 
@@ -69,10 +65,8 @@ void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
   }
   // A value named "Default", not the key's default value. An empty script
   // name is still written, replacing whatever an earlier registration left.
-  if (!SetRegistryString(platform, key, "Default", script)) {
-    ReportRegistrationError(platform, "Unable to create script library entry",
-                            {key.path() + " value Default"});
-  }
+  SetRegistryStringOrReport(platform, key, "Default", script,
+                            "Unable to create script library entry");
 }
 
 }  // namespace plg

@@ -77,6 +77,22 @@ TEST(SetRegistryString, ReportsAFailedWrite) {
   EXPECT_TRUE(SetRegistryString(m.platform, key, "w", "x"));
 }
 
+TEST(SetRegistryStringOrReport, NamesTheKeyTheValueAndTheError) {
+  TestMachine m;
+  m.registry.InjectFault({RegOp::kSetValue, "HKEY_CLASSES_ROOT\\K", std::string(""),
+                          kErrorKeyDeleted});
+  RegKey key;
+  ASSERT_TRUE(CreateKeyOrReport(m.platform, RegistryRoot::kClassesRoot, "K", nullptr, &key));
+  EXPECT_FALSE(SetRegistryStringOrReport(m.platform, key, "", "x", "Unable to create Value x"));
+  EXPECT_TRUE(SetRegistryStringOrReport(m.platform, key, "named", "y", "unexpected"));
+  EXPECT_EQ(std::vector<std::string>{"Unable to create Value x"}, m.reporter.messages());
+  EXPECT_EQ(std::vector<std::string>{"HKEY_CLASSES_ROOT\\K value \"\": error 1018"},
+            m.reporter.details());
+  key.Close();
+  EXPECT_EQ((std::vector<std::string>{"[]", "\"named\"=\"y\""}),
+            DescribeTree(m.registry, "HKEY_CLASSES_ROOT\\K"));
+}
+
 TEST(DeleteRegistryTree, RemovesAThreeLevelTreeDeepestFirst) {
   TestMachine m;
   const std::string top = std::string(kClasses) + "\\Tree";

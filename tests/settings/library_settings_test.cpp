@@ -217,7 +217,7 @@ TEST(LibrarySettings, EveryLibraryThatCannotBeWrittenIsReportedOnce) {
             m.messages());
   // The detail names the key as the step spells it.
   const std::string spelt = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Default Libraries";
-  EXPECT_EQ((Lines{spelt + " value b.hvxl", spelt + " value d.hvxl"}), m.reporter.details());
+  EXPECT_EQ((Lines{spelt + " value \"b.hvxl\": error 5", spelt + " value \"d.hvxl\": error 5"}), m.reporter.details());
   EXPECT_EQ((Lines{"[]", "\"a.hvxl\"=\"C:\\Apps\\Tolvanics\\Kelsys V12\\lib\\a.hvxl\"",
                    "\"c.hvxl\"=\"C:\\Apps\\Tolvanics\\Kelsys V12\\lib\\c.hvxl\""}),
             DescribeTree(m.registry, kLibrariesKey));
