@@ -1,5 +1,6 @@
 #include "classes/application_class.h"
 
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -19,10 +20,10 @@ using ApplicationClassRow = std::pair<std::string, std::string>;
 ApplicationClassRow ApplicationClassTable[10];
 
 // The automation server is always the shared modeller, whatever the host
-// string says, started with the trimmed product switch.
+// string says, its path quoted, started with the trimmed product switch.
 std::string BuildAutomationCommand(Platform& platform) {
   const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
-  return bin + "\\" + kHostExecutableName + ".exe /" +
+  return "\"" + bin + "\\" + kHostExecutableName + ".exe\" /" +
          TrimWhiteSpace(LoadProductString(platform, kProductKey)) + " /Automation";
 }
 
@@ -30,6 +31,12 @@ std::string BuildAutomationCommand(Platform& platform) {
 constexpr std::size_t kProgIdRow = 0;
 constexpr std::size_t kVersionedProgIdRow = 3;
 constexpr std::size_t kClassKeyRow = 5;
+// Rows whose value is the versioned ProgID: the version marker and the
+// class's ProgID.
+constexpr std::size_t kVersionMarkerRow = 2;
+constexpr std::size_t kClassProgIdRow = 8;
+
+constexpr char kApplicationKeyMessage[] = "Unable to create Application key entry";
 
 void FillApplicationClassTable(Platform& platform) {
   const std::string prog_id = LoadProductString(platform, kApplicationProgId);
@@ -64,10 +71,25 @@ void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
   FillApplicationClassTable(platform);
 
   if (mode == kRegister) {
-    for (const auto& [path, value] : ApplicationClassTable) {
+    const bool versioned_prog_id_refused =
+        ApplicationClassTable[kVersionedProgIdRow].first.empty();
+    for (std::size_t row = 0; row < std::size(ApplicationClassTable); ++row) {
+      const auto& [path, value] = ApplicationClassTable[row];
+      // Without a versioned ProgID the marker would be an empty CurVer, which
+      // counts as another version for good and keeps every later
+      // unregistration from removing the shared entries; its rows are refused
+      // like the rows named after it.
+      if (versioned_prog_id_refused &&
+          (row == kVersionMarkerRow || row == kClassProgIdRow)) {
+        ReportRegistrationError(platform, kApplicationKeyMessage,
+                                {std::string(RootName(RegistryRoot::kClassesRoot)) + "\\" +
+                                     path + ": no versioned ProgID",
+                                 kSuccess});
+        continue;
+      }
       RegKey key;
       if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path,
-                             "Unable to create Application key entry", &key)) {
+                             kApplicationKeyMessage, &key)) {
         continue;
       }
       if (!value.empty()) {

@@ -33,12 +33,13 @@ LanguageClassRow LanguageClassTable[] = {
 
 std::string ClassKeyPath(const std::string& class_id) { return "CLSID\\" + class_id; }
 
-// "<bin>\<host>.exe", unquoted, with the trimmed product switch when the host
-// is the shared modeller.
+// "<bin>\<host>.exe" in quotes, so that COM cannot start another program at a
+// blank in the path, then the trimmed product switch when the host is the
+// shared modeller.
 std::string BuildHostCommand(Platform& platform) {
   const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
   const std::string executable = LoadProductString(platform, kHostExecutable);
-  std::string command = bin + "\\" + executable + ".exe";
+  std::string command = "\"" + bin + "\\" + executable + ".exe\"";
   if (EqualsIgnoringCase(executable, kHostExecutableName)) {
     command += " /" + TrimWhiteSpace(LoadProductString(platform, kProductKey));
   }

@@ -89,8 +89,10 @@ void WriteVerb(Platform& platform, const std::string& shell_key_path,
                const std::string& display_name, const std::string& product_key,
                const std::string& bin_text) {
   const std::string verb = "Open " + display_name + " " + ReleaseLabelOf(bin_text);
-  const std::string command_line =
-      bin_text + "TolvaneModeler.exe " + "/" + product_key + " \"%1\"";
+  // The executable's path is quoted so that CreateProcess cannot stop at a
+  // blank in it and start another program.
+  const std::string command_line = "\"" + bin_text + kHostExecutableName +
+                                   ".exe\" /" + product_key + " \"%1\"";
   RegKey command;
   if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
                          shell_key_path + verb + "\\command", nullptr, &command)) {

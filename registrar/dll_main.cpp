@@ -1,11 +1,13 @@
-// The module entry and the two self-registration exports.
+// The module entry and the self-registration exports.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_ui.h"
+#include "registrar/install_options.h"
 #include "registrar/registration_driver.h"
 
 namespace {
@@ -27,11 +29,19 @@ std::string ReadModulePath(HINSTANCE module) {
   }
 }
 
+// Runs one export's work with the Win32 registry, this module's strings and
+// the message delivery the caller can take.
 template <typename Body>
-HRESULT RunExport(Body body) {
+HRESULT RunExport(bool quiet, Body body) {
   try {
     plg::Win32Registry registry;
-    plg::MessageBoxReporter reporter;
+    plg::MessageBoxReporter boxes;
+    plg::DebugOutputReporter debug_output;
+    plg::MessageReporter& reporter =
+        plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation()) ==
+                plg::MessageDelivery::kMessageBox
+            ? static_cast<plg::MessageReporter&>(boxes)
+            : debug_output;
     // Strings come from this module's own table, not the caller's.
     plg::ModuleStrings strings(g_module_instance);
     plg::Platform platform{registry, reporter, strings};
@@ -39,6 +49,19 @@ HRESULT RunExport(Body body) {
   } catch (...) {
     return E_OUTOFMEMORY;
   }
+}
+
+HRESULT Register(bool quiet) {
+  return RunExport(quiet, [](plg::Platform& platform) {
+    g_module_path = ReadModulePath(g_module_instance);
+    return plg::RegisterProduct(platform, g_module_path);
+  });
+}
+
+HRESULT Unregister(bool quiet) {
+  return RunExport(quiet, [](plg::Platform& platform) {
+    return plg::UnregisterProduct(platform);
+  });
 }
 
 }  // namespace
@@ -49,15 +72,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  return RunExport([](plg::Platform& platform) {
-    g_module_path = ReadModulePath(g_module_instance);
-    return plg::RegisterProduct(platform, g_module_path);
-  });
-}
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return Register(false); }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  return RunExport([](plg::Platform& platform) {
-    return plg::UnregisterProduct(platform);
-  });
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return Unregister(false); }
+
+// regsvr32 /i:"quiet" (with /u to unregister, with /n to skip the plain
+// export): the same work, every message to the debug output only. An unknown
+// option touches nothing.
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, PCWSTR command_line) {
+  const std::optional<plg::InstallOptions> options =
+      plg::ParseInstallCommandLine(command_line);
+  if (!options) return E_INVALIDARG;
+  return install ? Register(options->quiet) : Unregister(options->quiet);
 }

@@ -10,14 +10,29 @@ constexpr char kErrorCaption[] = "Registration Error";
 
 }  // namespace
 
-void MessageBoxReporter::DoShow(const std::string& text, const std::string& detail) {
+void DebugOutputReporter::DoShow(const std::string& text, const std::string& detail) {
   std::string debug = "plgproduct: ";
   debug += text;
   if (!detail.empty()) debug += " (" + detail + ")";
   debug += "\n";
   OutputDebugStringA(debug.c_str());
+}
+
+void MessageBoxReporter::DoShow(const std::string& text, const std::string& detail) {
+  DebugOutputReporter::DoShow(text, detail);
   MessageBoxExA(nullptr, text.c_str(), kErrorCaption, MB_ICONERROR | MB_SETFOREGROUND,
                 GetSystemDefaultLangID());
+}
+
+bool IsInteractiveWindowStation() {
+  HWINSTA station = GetProcessWindowStation();
+  if (station == nullptr) return false;
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  if (!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+    return false;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 std::optional<std::string> ModuleStrings::Load(unsigned id) const {

@@ -7,13 +7,26 @@
 
 namespace plg {
 
-// MessageBoxExA with no owner, caption "Registration Error", style
-// MB_ICONERROR | MB_SETFOREGROUND and the system default language. The
-// detail goes to OutputDebugStringA, for debuggers and log viewers.
-class MessageBoxReporter : public MessageReporter {
+// Writes each message with its detail (the key and the Win32 error) to
+// OutputDebugStringA, for debuggers and log viewers, and shows nothing: for
+// callers that nobody watches.
+class DebugOutputReporter : public MessageReporter {
  protected:
   void DoShow(const std::string& text, const std::string& detail) override;
 };
+
+// As DebugOutputReporter, then MessageBoxExA with no owner, caption
+// "Registration Error", style MB_ICONERROR | MB_SETFOREGROUND and the system
+// default language; returns when the box is closed.
+class MessageBoxReporter : public DebugOutputReporter {
+ protected:
+  void DoShow(const std::string& text, const std::string& detail) override;
+};
+
+// Whether the calling process's window station is interactive (WSF_VISIBLE):
+// false for a service's or session 0's, where a box is never seen and never
+// closed, and when the station cannot be asked.
+bool IsInteractiveWindowStation();
 
 // The string table of `module`, read as stored (UTF-16) and converted to the
 // ANSI code page, whatever its length.

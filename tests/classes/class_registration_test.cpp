@@ -287,9 +287,10 @@ INSTANTIATE_TEST_SUITE_P(
         MissingStringCase{"LanguageClassId", kLanguageClassId,
                           Lines(9, "Unable to create ASCII document suffix entry")},
         MissingStringCase{"LibraryClassId", kLibraryClassId, {}},
-        // The versioned ProgID needs the ProgID too: its two rows fail as well.
+        // The versioned ProgID needs the ProgID too: its two rows and the two
+        // whose value it is fail as well.
         MissingStringCase{"ApplicationProgId", kApplicationProgId,
-                          Lines(5, "Unable to create Application key entry")},
+                          Lines(6, "Unable to create Application key entry")},
         MissingStringCase{"ApplicationClassId", kApplicationClassId,
                           Lines(5, "Unable to create Application key entry")}),
     [](const ::testing::TestParamInfo<MissingStringCase>& info) {

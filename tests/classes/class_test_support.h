@@ -126,7 +126,7 @@ inline const Lines kLanguageClassTree = {
     R"([CLSID\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}\InprocHandler32])",
     R"(@="ole32")",
     R"([CLSID\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}\LocalServer32])",
-    R"(@="C:\Apps\Tolvanics\Kelsys V12\bin\\TolvaneModeler.exe /plg")",
+    R"(@=""C:\Apps\Tolvanics\Kelsys V12\bin\\TolvaneModeler.exe" /plg")",
     R"([CLSID\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}\MiscStatus])",
     R"(@="32")",
     R"([CLSID\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}\ProgID])",
@@ -143,7 +143,7 @@ inline const Lines kApplicationClassTree = {
     R"([CLSID\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}\InProcHandler32])",
     R"(@="Ole32.dll")",
     R"([CLSID\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}\LocalServer32])",
-    R"(@="C:\Apps\Tolvanics\Kelsys V12\bin\\TolvaneModeler.exe /plg /Automation")",
+    R"(@=""C:\Apps\Tolvanics\Kelsys V12\bin\\TolvaneModeler.exe" /plg /Automation")",
     R"([CLSID\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}\ProgID])",
     R"(@="PLG Application 3800")",
     R"([CLSID\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}\VersionIndependentProgID])",
@@ -172,12 +172,12 @@ inline const Lines kLanguageProgIdTree = {
 inline const Lines kVerbV11Tree = {
     R"([Pellagor Language\shell\Open Pellagor V11])",
     R"([Pellagor Language\shell\Open Pellagor V11\command])",
-    R"(@="C:\Program Files (x86)\Tolvanics\Kelsys V11\bin\TolvaneModeler.exe /plg "%1"")",
+    R"(@=""C:\Program Files (x86)\Tolvanics\Kelsys V11\bin\TolvaneModeler.exe" /plg "%1"")",
 };
 inline const Lines kVerbV12Tree = {
     R"([Pellagor Language\shell\Open Pellagor V12])",
     R"([Pellagor Language\shell\Open Pellagor V12\command])",
-    R"(@="C:\Apps\Tolvanics\Kelsys V12\bin\TolvaneModeler.exe /plg "%1"")",
+    R"(@=""C:\Apps\Tolvanics\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1"")",
 };
 
 // The version-independent ProgID, without its CurVer entry.

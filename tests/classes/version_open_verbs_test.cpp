@@ -97,32 +97,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BinCase{"Release", kRegSz, Terminated(R"(C:\Apps\Tolvanics\Kelsys V12\bin\)"),
                 OneVerb("Open Pellagor V12",
-                        R"(C:\Apps\Tolvanics\Kelsys V12\bin\TolvaneModeler.exe /plg "%1")")},
+                        R"("C:\Apps\Tolvanics\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"WordInOtherCase", kRegSz, Terminated(R"(C:\Apps\Tolvanics\kelsys V12\bin\)"),
                 {}},
         BinCase{"NoWord", kRegSz, Terminated(R"(C:\Apps\Tolvanics\V12\bin\)"), {}},
         BinCase{"NoSpaceAfterWord", kRegSz, Terminated(R"(C:\Apps\Kelsys\bin\)"),
-                OneVerb("Open Pellagor ", R"(C:\Apps\Kelsys\bin\TolvaneModeler.exe /plg "%1")")},
+                OneVerb("Open Pellagor ", R"("C:\Apps\Kelsys\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"NoTrailingBackslash", kRegSz,
                 Terminated(R"(C:\Apps\Tolvanics\Kelsys V12\bin)"),
                 OneVerb("Open Pellagor V12",
-                        R"(C:\Apps\Tolvanics\Kelsys V12\binTolvaneModeler.exe /plg "%1")")},
+                        R"("C:\Apps\Tolvanics\Kelsys V12\binTolvaneModeler.exe" /plg "%1")")},
         BinCase{"NoBackslashAfterSpace", kRegSz, Terminated(R"(D:\Kelsys V13)"),
-                OneVerb("Open Pellagor ", R"(D:\Kelsys V13TolvaneModeler.exe /plg "%1")")},
+                OneVerb("Open Pellagor ", R"("D:\Kelsys V13TolvaneModeler.exe" /plg "%1")")},
         BinCase{"SpaceBeforeWordIgnored", kRegSz,
                 Terminated(R"(C:\Program Files\Kelsys 12 beta\bin\)"),
                 OneVerb("Open Pellagor 12 beta",
-                        R"(C:\Program Files\Kelsys 12 beta\bin\TolvaneModeler.exe /plg "%1")")},
+                        R"("C:\Program Files\Kelsys 12 beta\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"FirstWordCounts", kRegSz, Terminated(R"(D:\Kelsys\Kelsys V13\bin\)"),
                 OneVerb("Open Pellagor V13",
-                        R"(D:\Kelsys\Kelsys V13\bin\TolvaneModeler.exe /plg "%1")")},
+                        R"("D:\Kelsys\Kelsys V13\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"Empty", kRegSz, Terminated(""), {}},
         BinCase{"BinaryUnterminated", kRegBinary, Bytes(R"(E:\Kelsys V9\bin\)"),
-                OneVerb("Open Pellagor V9", R"(E:\Kelsys V9\bin\TolvaneModeler.exe /plg "%1")")},
+                OneVerb("Open Pellagor V9", R"("E:\Kelsys V9\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"ZeroBytesDropped", kRegSz, Widened(R"(E:\Kelsys V9\)"),
-                OneVerb("Open Pellagor V9", R"(E:\Kelsys V9\TolvaneModeler.exe /plg "%1")")},
+                OneVerb("Open Pellagor V9", R"("E:\Kelsys V9\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"Exactly1024Bytes", kRegSz, Terminated(kLongDir),
-                OneVerb("Open Pellagor V12", kLongDir + R"(TolvaneModeler.exe /plg "%1")")},
+                OneVerb("Open Pellagor V12", "\"" + kLongDir + R"(TolvaneModeler.exe" /plg "%1")")},
         BinCase{"Over1024Bytes", kRegSz, Terminated(kLongDir + "d"), {}}),
     [](const ::testing::TestParamInfo<BinCase>& info) { return std::string(info.param.name); });
 
@@ -155,7 +155,7 @@ TEST(VersionOpenVerbs, MissingDirOrBinSkipsOnlyThatVersion) {
 
   AddVerbs(m);
 
-  EXPECT_EQ(OneVerb("Open Pellagor V12", R"(C:\Kelsys V12\bin\TolvaneModeler.exe /plg "%1")"),
+  EXPECT_EQ(OneVerb("Open Pellagor V12", R"("C:\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1")"),
             Verbs(m));
 }
 
@@ -176,8 +176,8 @@ TEST(VersionOpenVerbs, BothViewsGiveVerbsAndTheNativeOneWinsASharedName) {
   AddVerbs(m);
 
   EXPECT_EQ(
-      ShellTree({{"Open Pellagor V11", R"(C:\x86\Kelsys V11\bin\TolvaneModeler.exe /plg "%1")"},
-                 {"Open Pellagor V12", R"(C:\x64\Kelsys V12\bin\TolvaneModeler.exe /plg "%1")"}}),
+      ShellTree({{"Open Pellagor V11", R"("C:\x86\Kelsys V11\bin\TolvaneModeler.exe" /plg "%1")"},
+                 {"Open Pellagor V12", R"("C:\x64\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1")"}}),
       Verbs(m));
 }
 
@@ -186,7 +186,7 @@ TEST(VersionOpenVerbs, WithinAViewTheLaterVersionWinsASharedName) {
   SeedRelease(m, kNativeReleases, kNativeVersions, "37.0", R"(C:\old\Kelsys V12\bin\)");
   SeedRelease(m, kNativeReleases, kNativeVersions, "38.0", R"(C:\new\Kelsys V12\bin\)");
   AddVerbs(m);
-  EXPECT_EQ(OneVerb("Open Pellagor V12", R"(C:\new\Kelsys V12\bin\TolvaneModeler.exe /plg "%1")"),
+  EXPECT_EQ(OneVerb("Open Pellagor V12", R"("C:\new\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1")"),
             Verbs(m));
 }
 
@@ -209,8 +209,8 @@ TEST(VersionOpenVerbs, VersionNamesThatDoNotMapToOneByteTextAreSkipped) {
 
   AddVerbs(m);
 
-  EXPECT_EQ(ShellTree({{"Open Pellagor L1", R"(C:\Kelsys L1\bin\TolvaneModeler.exe /plg "%1")"},
-                       {"Open Pellagor L99", R"(C:\Kelsys L99\bin\TolvaneModeler.exe /plg "%1")"}}),
+  EXPECT_EQ(ShellTree({{"Open Pellagor L1", R"("C:\Kelsys L1\bin\TolvaneModeler.exe" /plg "%1")"},
+                       {"Open Pellagor L99", R"("C:\Kelsys L99\bin\TolvaneModeler.exe" /plg "%1")"}}),
             Verbs(m));
 }
 
@@ -230,7 +230,7 @@ TEST(VersionOpenVerbs, AFailedVersionNeverStopsTheNextOne) {
   EXPECT_EQ((Lines{"[]", "[shell]", "[shell\\Open Pellagor V12]",
                    "[shell\\Open Pellagor V12\\command]", "[shell\\Open Pellagor V13]",
                    "[shell\\Open Pellagor V13\\command]",
-                   R"(@="C:\Kelsys V13\bin\TolvaneModeler.exe /plg "%1"")"}),
+                   R"(@=""C:\Kelsys V13\bin\TolvaneModeler.exe" /plg "%1"")"}),
             Verbs(m));
   EXPECT_EQ(Lines{"Unable to create shell document registry entry"}, m.messages());
 }

@@ -132,7 +132,7 @@ TEST_F(RegistrationTest, ARoundTripOnAMachineWithNoOtherProductRestoresClassesRo
 TEST_F(RegistrationTest, TheDocumentTypeFindsThisVersionsRelease) {
   ASSERT_EQ(kResultOk, RegisterProduct(m.platform, kSeedModulePath));
   EXPECT_EQ((std::vector<std::string>{
-                "[]", "@=\"C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\TolvaneModeler.exe /plg \"%1\"\""}),
+                "[]", "@=\"\"C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\TolvaneModeler.exe\" /plg \"%1\"\""}),
             DescribeTree(m.registry,
                          "HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command"));
 }

@@ -21,14 +21,18 @@ using Lines = std::vector<std::string>;
 struct MissingCase {
   unsigned id;
   Lines messages;  // what registration shows, in order
+  // Register then unregister, as the only product, gives the machine back
+  // but for the empty product key and the Options key.
+  bool round_trip = false;
 };
 
 const std::vector<MissingCase>& Cases() {
   static const std::vector<MissingCase> cases = {
       {kDisplayName, {}},
       {kDocumentExtension, {"Unable to create ASCII document suffix entry"}},
-      {kMajorVersion, Lines(2, "Unable to create Application key entry")},
-      {kMinorVersion, Lines(2, "Unable to create Application key entry")},
+      // The version marker and the class's ProgID would name no version.
+      {kMajorVersion, Lines(4, "Unable to create Application key entry"), true},
+      {kMinorVersion, Lines(4, "Unable to create Application key entry"), true},
       {kProductKey, {"Unable to enter value in modeler options key"}},
       {kProductName,
        {"Unable to create Application Name key", "Unable to open customization  key",
@@ -49,7 +53,7 @@ const std::vector<MissingCase>& Cases() {
       {kLanguageFriendlyName, {}},
       {kLibraryFriendlyName, {}},
       {kScriptLibrary, {}},
-      {kApplicationProgId, Lines(5, "Unable to create Application key entry")},
+      {kApplicationProgId, Lines(6, "Unable to create Application key entry"), true},
       {kApplicationClassId, Lines(5, "Unable to create Application key entry")},
   };
   return cases;
@@ -60,10 +64,11 @@ TEST(MissingResources, EachStringMissingInTurnStaysWithinTheProductsKeys) {
     SCOPED_TRACE("string " + std::to_string(c.id) + " missing");
     TestMachine m;
     m.SeedSharedSystem();
-    m.registry.SeedString(testing::kOptionsKey, "abc", "Other Product");
+    if (!c.round_trip) m.registry.SeedString(testing::kOptionsKey, "abc", "Other Product");
     m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-C000-000000000046}",
                           "", "Someone else's class");
     m.strings.Remove(c.id);
+    const std::vector<RegEntry> before = m.registry.Snapshot("HKEY_LOCAL_MACHINE");
 
     const long registered = RegisterProduct(m.platform, testing::kSeedModulePath);
     EXPECT_EQ(c.messages, m.messages());
@@ -78,6 +83,11 @@ TEST(MissingResources, EachStringMissingInTurnStaysWithinTheProductsKeys) {
     EXPECT_TRUE(m.registry.KeyExists("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-C000-000000000046}"));
     EXPECT_TRUE(m.registry.KeyExists(testing::kDirKey));
     EXPECT_EQ(0u, m.registry.open_handles());
+    if (c.round_trip) {
+      m.registry.Erase("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor");
+      m.registry.Erase(testing::kOptionsKey);
+      EXPECT_EQ(before, m.registry.Snapshot("HKEY_LOCAL_MACHINE"));
+    }
   }
 }
 

@@ -103,8 +103,8 @@ TEST(FormatsTest, WxsOfARegistrationIsWellFormedWithTheEntries) {
       "ForceCreateOnInstall=\"yes\" />\n",
       "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor "
       "V12\\command\">\n"
-      "        <RegistryValue Type=\"string\" Value=\"C:\\Apps\\Tolvanics\\Kelsys "
-      "V12\\bin\\TolvaneModeler.exe /plg &quot;%1&quot;\" />\n"
+      "        <RegistryValue Type=\"string\" Value=\"&quot;C:\\Apps\\Tolvanics\\Kelsys "
+      "V12\\bin\\TolvaneModeler.exe&quot; /plg &quot;%1&quot;\" />\n"
       "      </RegistryKey>\n",
       "        <RegistryValue Name=\"CustomModelingOn\" Type=\"integer\" Value=\"1\" />\n",
       "        <RegistryValue Name=\"plg\" Type=\"string\" Value=\"Pellagor\" />\n",

@@ -19,7 +19,7 @@ using testing::Utf16Text;
 using testing::WriteTempFile;
 
 constexpr char kVerbCommand[] =
-    "C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\TolvaneModeler.exe /plg \"%1\"";
+    "\"C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\TolvaneModeler.exe\" /plg \"%1\"";
 
 std::vector<std::uint8_t> Sz(const std::string& text) {
   std::vector<std::uint8_t> data(text.begin(), text.end());

@@ -60,7 +60,7 @@ TEST(VerifyTest, NamesAnEntryRemovedByHand) {
                 "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12]",
                 "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command]",
                 "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command] "
-                "@=\"C:\\\\Apps\\\\Tolvanics\\\\Kelsys V12\\\\bin\\\\TolvaneModeler.exe /plg "
+                "@=\"\\\"C:\\\\Apps\\\\Tolvanics\\\\Kelsys V12\\\\bin\\\\TolvaneModeler.exe\\\" /plg "
                 "\\\"%1\\\"\"",
                 "not registered: 3 missing, 0 different, 0 left over",
             }),

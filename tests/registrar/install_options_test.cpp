@@ -1,0 +1,56 @@
+// DllInstall's command line, and where a run's messages go.
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <optional>
+#include <string>
+
+#include "registrar/install_options.h"
+
+namespace plg {
+namespace {
+
+TEST(InstallCommandLine, KnowsOnlyQuietInAnyCaseAndSeparation) {
+  struct Case {
+    const wchar_t* line;
+    std::optional<bool> quiet;  // none: refused
+  };
+  const Case cases[] = {
+      {nullptr, false},
+      {L"", false},
+      {L" ,\t,, ", false},
+      {L"quiet", true},
+      {L"QUIET", true},
+      {L"Quiet", true},
+      {L" quiet ", true},
+      {L"quiet,quiet", true},
+      {L",quiet,", true},
+      {L"quiet\tquiet", true},
+      {L"quiet,verbose", std::nullopt},
+      {L"verbose quiet", std::nullopt},
+      {L"quietly", std::nullopt},
+      {L"qui et", std::nullopt},
+      {L"quiet;", std::nullopt},
+      {L"/quiet", std::nullopt},
+      {L"\"quiet\"", std::nullopt},
+      // Only ASCII letters fold: a dotted capital I is not an "i".
+      {L"qu\u0130et", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line == nullptr ? std::string("null")
+                                   : std::string(c.line, c.line + std::wcslen(c.line)));
+    const std::optional<InstallOptions> options = ParseInstallCommandLine(c.line);
+    ASSERT_EQ(c.quiet.has_value(), options.has_value());
+    if (options) EXPECT_EQ(*c.quiet, options->quiet);
+  }
+}
+
+TEST(MessageDelivery, ABoxOnlyForAnInteractiveCallerThatDidNotAskForQuiet) {
+  EXPECT_EQ(MessageDelivery::kMessageBox, ChooseMessageDelivery(false, true));
+  EXPECT_EQ(MessageDelivery::kDebugOutput, ChooseMessageDelivery(true, true));
+  EXPECT_EQ(MessageDelivery::kDebugOutput, ChooseMessageDelivery(false, false));
+  EXPECT_EQ(MessageDelivery::kDebugOutput, ChooseMessageDelivery(true, false));
+}
+
+}  // namespace
+}  // namespace plg
