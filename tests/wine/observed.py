@@ -343,6 +343,17 @@ def resources_api(lab):
 # ---------------------------------------------------------------------------
 # The box a person sees.
 
+def virtual_desktop(lab):
+    """Makes every program of the prefix draw inside one Wine desktop window
+    of 1024x768, as `wine explorer /desktop=plg,1024x768 PROGRAM` does but
+    keeping the program's own exit code. The screenshot folder."""
+    lab.prefix.reg_set_string("HKCU\\Software\\Wine\\Explorer", "Desktop", "plg")
+    lab.prefix.reg_set_string("HKCU\\Software\\Wine\\Explorer\\Desktops", "plg", "1024x768")
+    shots = os.path.abspath(lab.args.shots or os.path.join(lab.args.work, "screenshots"))
+    os.makedirs(shots, exist_ok=True)
+    return shots
+
+
 @check
 def error_box(lab):
     """Under Xvfb, inside Wine's virtual desktop: the stuck document type
@@ -357,12 +368,7 @@ def error_box(lab):
     lab.tool("stuck_helper", STUCK_HELPER_PATH)
     prefix.reg_import(SEED_SHARED_SYSTEM)
     prefix.trace_calls(["MessageBoxExA"])
-    # The same as `wine explorer /desktop=plg,1024x768 PROGRAM`, but keeps
-    # regsvr32's own exit code.
-    prefix.reg_set_string("HKCU\\Software\\Wine\\Explorer", "Desktop", "plg")
-    prefix.reg_set_string("HKCU\\Software\\Wine\\Explorer\\Desktops", "plg", "1024x768")
-    shots = os.path.abspath(lab.args.shots or os.path.join(lab.args.work, "screenshots"))
-    os.makedirs(shots, exist_ok=True)
+    shots = virtual_desktop(lab)
     messages = ["Error creating document key", "Unable to create document insertable key"]
     with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
         # Every program under this server, the desktop included, draws there.
@@ -408,6 +414,89 @@ def error_box(lab):
     print("screenshots in %s" % shots)
 
 
+# ---------------------------------------------------------------------------
+# Where nobody can close a box.
+
+QUIET_MESSAGES = ["Unable to create Application Name key"] + HOST_SETTINGS_MESSAGES
+STATION_HELPER_PATH = "C:\\plgtest\\run_on_station.exe"
+
+
+def volatile_company(lab):
+    """Software\\Tolvanics made volatile, inside the caller's persistent
+    server, and the shared system seeded beneath it."""
+    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
+    lab.prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+                   "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+    lab.prefix.reg_import(SEED_SHARED_SYSTEM)
+
+
+def told_not_shown(lab, exit_code, trace, what):
+    """The failed registration of a volatile company key: regsvr32 exits 5,
+    `trace` shows no MessageBox call, the debug output holds every message
+    with the key and the registry's error, and the classes are written."""
+    checks = lab.checks
+    checks.equal(exit_code, REGSVR32_DLLREGISTER_FAILED, what + ": exit code")
+    checks.sequence(winelab.message_boxes(trace), [], what + ": MessageBoxExA calls")
+    told = winelab.debug_messages(trace)
+    checks.sequence([text for text, _ in told], QUIET_MESSAGES, what + ": debug output")
+    checks.equal([detail for _, detail in told if not detail.endswith(": error 1021")], [],
+                 what + ": details without the key's error 1021")
+    checks.tree(lab.export("HKCR\\Pellagor Language", "HKCR\\PLG Application", "HKCR\\.plgf"),
+                expected("observed_classes_without_versions.reg"), what + ": classes")
+
+
+@check
+def quiet_failure(lab):
+    """Under Xvfb, Software\\Tolvanics volatile: regsvr32 /s /n /i:quiet
+    puts no window on the screen (none appears while it runs, and the screen
+    after it is the bare desktop) and returns; its messages are in the debug
+    output."""
+    checks, prefix = lab.checks, lab.prefix
+    if not checks.equal(screen.missing_tools(), [], "display tools missing"):
+        return
+    prefix.trace_calls(["MessageBoxExA"])
+    shots = virtual_desktop(lab)
+    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
+        prefix.env["DISPLAY"] = display.name
+        with prefix.persistent_server():
+            volatile_company(lab)
+            registration = Started(prefix, ["regsvr32", "/s", "/n", "/i:quiet", MODULE_PATH],
+                                   "+relay,+debugstr")
+            window = display.wait_for_window(CAPTION, timeout=60,
+                                             while_running=registration.process)
+            if not checks.true(window is None, "a box appeared"):
+                time.sleep(0.5)  # drawn, not only mapped
+                display.screenshot(os.path.join(shots, "quiet_box.png"))
+            run = registration.wait(timeout=60)
+            after = display.screenshot(os.path.join(shots, "quiet_after.png"))
+            # The bare desktop is one colour; a window would add more.
+            checks.equal(screen.distinct_colours(after), 1, "colours on the screen after it")
+            told_not_shown(lab, run.returncode, run.stderr, "regsvr32 /s /n /i:quiet")
+    print("quiet: exit %d, %d message(s) in the debug output, screenshots in %s" % (
+        run.returncode, len(winelab.debug_messages(run.stderr)), shots))
+
+
+@check
+def hidden_station(lab):
+    """Plain regsvr32 /s started on a window station made with
+    CreateWindowStation, which is not interactive: the module shows no box
+    there (one would never return) and regsvr32 returns with the failure."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.tool("station_helper", STATION_HELPER_PATH)
+    prefix.trace_calls(["MessageBoxExA"])
+    with prefix.persistent_server():
+        volatile_company(lab)
+        started = prefix.run(STATION_HELPER_PATH, "40", "regsvr32", "/s", MODULE_PATH,
+                             debug="+relay,+debugstr", timeout=90)
+        lines = started.stdout.split()
+        checks.equal(lines[:1], ["flags=0x0"], "the station's UOI_FLAGS")
+        if not checks.true(lines[1:2] != ["timeout"], "regsvr32 on the station did not return"):
+            return
+        exit_code = int(lines[1].partition("=")[2]) if lines[1:2] else -1
+        # The trace is regsvr32's too: it inherits WINEDEBUG and stderr.
+        told_not_shown(lab, exit_code, started.stderr, "regsvr32 /s on the station")
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("name", choices=sorted(CHECKS))
@@ -416,6 +505,7 @@ def main(argv):
     parser.add_argument("--dll", required=True)
     parser.add_argument("--volatile-helper")
     parser.add_argument("--stuck-helper")
+    parser.add_argument("--station-helper")
     parser.add_argument("--caller")
     parser.add_argument("--probe")
     parser.add_argument("--shots", help="folder for the screenshots of error_box")

@@ -46,6 +46,12 @@ EXPORTED_ROOT = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics"
 
 SKIPPED = 77  # the test's SKIP_RETURN_CODE
 
+# regsvr32's exit code when DllInstall fails.
+REGSVR32_DLLINSTALL_FAILED = 5
+# The ANSI registry calls the module makes, for a trace that must show none.
+REGISTRY_CALLS = ["RegCreateKeyExA", "RegOpenKeyExA", "RegOpenKeyA", "RegQueryValueExA",
+                  "RegSetValueExA", "RegDeleteKeyA", "RegDeleteValueA"]
+
 # The keys under HKEY_CLASSES_ROOT that registration writes, for `main`.
 CLASSES_KEYS = [
     "Pellagor Language", ".plgf", ".hvxl", "Tolvane Model Library",
@@ -160,6 +166,34 @@ def register_unregister(lab):
                  "second unregistration (result, messages)")
     checks.tree(prefix.reg_export(COMPANY_KEY), expected("unregistered_tolvanics.reg"),
                 "company key after unregistration")
+
+
+@scenario
+def quiet_option(lab):
+    """regsvr32 /n /i:quiet, on the same machine, leaves exactly the trees
+    that plain regsvr32 leaves, registering and unregistering, with no
+    message; an unknown option is refused before anything is read or
+    written."""
+    checks, prefix = lab.checks, lab.prefix
+    lab.install_module()
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    prefix.reg_import(SEED_OTHER_PRODUCT)
+    before = lab.snapshot()
+    prefix.trace_calls(REGISTRY_CALLS)
+    run, _ = lab.regsvr32("/s", "/n", "/i:quiet,verbose")
+    checks.exit_code(run, REGSVR32_DLLINSTALL_FAILED, "regsvr32 /i:quiet,verbose")
+    checks.equal([f for f in REGISTRY_CALLS if winelab.calls(run.stderr, f)], [],
+                 "registry calls with an unknown option")
+    checks.same_tree(lab.snapshot(), before, "machine after an unknown option")
+
+    lab.seed()
+    plain = lab.quiet_regsvr32(["/s"], before)
+    plain_removed = lab.quiet_regsvr32(["/u", "/s"], plain)
+    quiet = lab.quiet_regsvr32(["/s", "/n", "/i:quiet"], plain_removed)
+    checks.same_tree(quiet, plain, "quiet registration against plain registration")
+    quiet_removed = lab.quiet_regsvr32(["/u", "/s", "/n", "/i: Quiet"], quiet)
+    checks.same_tree(quiet_removed, plain_removed,
+                     "quiet unregistration against plain unregistration")
 
 
 @scenario

@@ -352,6 +352,20 @@ def message_boxes(trace):
             for owner, text, caption, style, language in MESSAGE_BOX_CALL.findall(trace)]
 
 
+DEBUG_OUTPUT = re.compile(r':OutputDebugStringA "plgproduct: ((?:[^"\\]|\\.)*)\\n"$', re.M)
+
+
+def debug_messages(trace):
+    """[(text, detail)] of every message the module wrote to the debug
+    output, in order, from a trace with +debugstr; the detail (the key and
+    the error) is what follows the text in parentheses."""
+    found = []
+    for line in map(undebugstr, DEBUG_OUTPUT.findall(trace)):
+        text, _, detail = line.partition(" (HKEY_")
+        found.append((text, "HKEY_" + detail[:-1] if detail else ""))
+    return found
+
+
 KeyCreation = collections.namedtuple("KeyCreation", "parent subkey options access status")
 
 CALL_LINE = re.compile(r'^(\w+):Call (?:advapi32|kernelbase)\.RegCreateKeyExA\((\w+),\w+ '
