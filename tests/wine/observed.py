@@ -14,8 +14,6 @@ the result and the time taken; a failing check keeps its prefix and logs.
 
 import argparse
 import os
-import re
-import subprocess
 import sys
 import time
 
@@ -82,29 +80,6 @@ class Lab(BaseLab):
     def export(self, *keys):
         """The merged exports of `keys` (absent keys add nothing)."""
         return winelab.merge(*[self.prefix.reg_export(key) or {} for key in keys])
-
-
-class Started:
-    """A program started in a prefix without waiting for it, for one that
-    waits for someone; `wait` gives its winelab.Run."""
-
-    def __init__(self, prefix, args, debug):
-        self.args = [winelab.WINE, *args]
-        self.stem = os.path.join(prefix.logs, "started-" + re.sub(r"\W+", "_", args[0])[-30:])
-        env = dict(prefix.env, WINEDEBUG=debug or prefix.env["WINEDEBUG"])
-        with open(self.stem + ".out", "wb") as out, open(self.stem + ".err", "wb") as err:
-            self.process = subprocess.Popen(self.args, env=env, stdout=out, stderr=err,
-                                            stdin=subprocess.DEVNULL)
-
-    def wait(self, timeout):
-        try:
-            self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        return winelab.Run(self.args, self.process.returncode,
-                           winelab.read_text(self.stem + ".out"),
-                           winelab.read_text(self.stem + ".err"))
 
 
 def message_boxes(calls):
@@ -377,7 +352,7 @@ def error_box(lab):
             prefix.run(VOLATILE_HELPER_PATH, "Software\\Classes\\Tolvane Model Library",
                        check=True)
             prefix.run(STUCK_HELPER_PATH, "Software\\Classes\\Pellagor Language", check=True)
-            registration = Started(prefix, ["regsvr32", "/s", MODULE_PATH], "+relay")
+            registration = prefix.start(["regsvr32", "/s", MODULE_PATH], "+relay")
             seen = []
             for number, text in enumerate(messages, 1):
                 window = display.wait_for_window(CAPTION, ignore=seen,

@@ -22,11 +22,14 @@ prefix is removed when it passes and kept, with its logs, when it fails.
 
 import argparse
 import concurrent.futures
+import json
 import os
+import re
 import subprocess
 import sys
 import time
 
+import screen
 import winelab
 from checks import (ERROR_CHILD_MUST_BE_VOLATILE, HERE, MODULE_PATH, REGSVR32_DLLREGISTER_FAILED,
                     SEED_SHARED_SYSTEM, SELFREG_E_CLASS, VOLATILE_HELPER_PATH, BaseLab, expected,
@@ -478,9 +481,297 @@ def plgreg_plans(lab):
     return None
 
 
+# ---------------------------------------------------------------------------
+# The Windows Installer package under Wine's msiexec: the same machines as
+# above, installed, repaired and removed by `msiexec /qn /l*v`.
+
+PACKAGING = os.path.join(HERE, "..", "..", "packaging")
+PACKAGE_SOURCE = os.path.join(PACKAGING, "Pellagor.wxs")
+PACKAGE_PATH = "C:\\plgtest\\Pellagor.msi"
+EXIT_CODE_PATH = "C:\\plgtest\\exit_code.exe"
+# plgreg.exe kept outside the product folder, to run after the removal.
+TOOL_COPY_PATH = "C:\\plgtest\\plgreg.exe"
+INSTALLED_TOOL_PATH = "C:\\Program Files\\Pellagor\\plgreg.exe"
+PRODUCT_NAME = "Pellagor"
+# A failed installation: Windows Installer ends with ERROR_INSTALL_FAILURE;
+# Wine 8's msiexec passes the failed action's ERROR_FUNCTION_FAILED on.
+ERROR_INSTALL_FAILURE, ERROR_FUNCTION_FAILED = 1603, 1627
+# Wine 8's msiexec, given /f and a product code: "Product code treatment not
+# implemented yet", and exit code 1 (ERROR_INVALID_FUNCTION).
+WINE_REPAIR_REFUSED = "Product code treatment not implemented yet"
+# Where the installer keeps its own records of installed products.
+UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+INSTALLER_RECORDS = ["HKEY_CLASSES_ROOT\\Installer", UNINSTALL_KEY,
+                     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"]
+# The Action ended line of a failed action: 0 in Wine's log, 3 in Windows's.
+FAILED_ACTION = r"Action ended [0-9:]+: %s\. Return value [03]\."
+
+
+def without_installer_records(tree):
+    prefixes = [key.lower() for key in INSTALLER_RECORDS]
+    return {key: values for key, values in tree.items()
+            if not any(key.lower() == p or key.lower().startswith(p + "\\") for p in prefixes)}
+
+
+def installed_versions(tree):
+    """DisplayVersion of every installed product named Pellagor, sorted."""
+    return sorted(values.get("DisplayVersion", ("sz", "?"))[1]
+                  for key, values in winelab.subtree(tree, UNINSTALL_KEY).items()
+                  if values.get("DisplayName") == ("sz", PRODUCT_NAME))
+
+
+def package_property(package, name):
+    table = subprocess.run(["msiinfo", "export", package, "Property"], check=True,
+                           stdout=subprocess.PIPE, text=True, timeout=60).stdout
+    for line in table.splitlines():
+        fields = line.rstrip("\r").split("\t")
+        if fields[0] == name:
+            return fields[1]
+    raise winelab.WineError("%s has no property %s" % (package, name))
+
+
+class PackageLab(Lab):
+    """A scenario of the package: the prefix, the package in it, msiexec."""
+
+    def __init__(self, args, name, checks=None):
+        super().__init__(args, name, checks)
+        self.tool("exit_code", EXIT_CODE_PATH)
+        self.tool("msi", PACKAGE_PATH)
+        self.product_code = package_property(args.msi, "ProductCode")
+        self.runs = 0
+
+    def build_package(self, name, sources, **defines):
+        """A package built here by packaging/build_msi.py, installed in the
+        prefix; its path there."""
+        output = os.path.join(self.prefix.logs, name)
+        command = [sys.executable, os.path.join(PACKAGING, "build_msi.py"), "--output", output]
+        for key, value in defines.items():
+            command += ["--define", "%s=%s" % (key, value)]
+        run = subprocess.run(command + sources, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, text=True, timeout=120)
+        if run.returncode != 0:
+            raise winelab.WineError("build_msi.py %s: %s" % (name, run.stdout))
+        return self.prefix.install(output, "C:\\plgtest\\" + name)
+
+    def msiexec(self, *arguments, wanted=0):
+        """msiexec ARGUMENTS /qn /l*v LOG through exit_code.exe, which sees the
+        whole exit code: (exit code, log text, seconds)."""
+        self.runs += 1
+        log = "C:\\plgtest\\msiexec-%d.log" % self.runs
+        what = "msiexec " + " ".join(arguments)
+        started = time.monotonic()
+        run = self.prefix.run(EXIT_CODE_PATH, "msiexec", *arguments, "/qn", "/l*v", log,
+                              timeout=180)
+        seconds = time.monotonic() - started
+        code = int(run.stdout.split("exit=")[1]) if "exit=" in run.stdout else None
+        if wanted is not None and not self.checks.equal(code, wanted, what + " exit code"):
+            print(run.describe())
+        try:
+            with open(self.prefix.unix_path(log), "rb") as f:
+                text = winelab.decode_reg_text(f.read())
+        except OSError:
+            text = ""
+        print("%s: exit code %s in %.1f s" % (what, code, seconds))
+        return code, text, seconds
+
+    def verify(self, tool, wanted, state):
+        """plgreg verify on the live registry, as a fleet's detection check
+        runs it, in both formats."""
+        run = self.prefix.run(tool, "verify")
+        self.checks.exit_code(run, wanted, "plgreg verify")
+        run = self.prefix.run(tool, "verify", "--format", "json")
+        self.checks.exit_code(run, wanted, "plgreg verify --format json")
+        try:
+            result = json.loads(run.stdout)
+        except ValueError:
+            result = {}
+        self.checks.equal(result.get("state"), state, "plgreg verify --format json: state")
+        return result
+
+    def module_file_present(self):
+        return os.path.exists(self.prefix.unix_path(MODULE_PATH))
+
+
+PACKAGE_SCENARIOS = set()
+
+
+def package_scenario(function):
+    """A scenario that runs in a PackageLab."""
+    PACKAGE_SCENARIOS.add(function.__name__)
+    return scenario(function)
+
+
+def install_package(lab, *seeds):
+    """Seeds the machine, installs the package: (before, after)."""
+    lab.seed(*seeds)
+    before = lab.snapshot()
+    lab.msiexec("/i", PACKAGE_PATH)
+    return before, lab.snapshot()
+
+
+def check_installed(lab, before, after, wanted, what):
+    """The module's keys as `wanted`, nothing outside them changed but the
+    installer's records, the product installed once."""
+    checks = lab.checks
+    checks.tree(module_view(after), wanted, "%s: module's keys" % what)
+    outside = winelab.changes_outside_product(without_installer_records(before),
+                                              without_installer_records(after))
+    checks.true(not outside, "%s changed keys that are not the product's:\n  %s"
+                % (what, "\n  ".join(outside)))
+    checks.equal(installed_versions(after), ["38.0.0"], "%s: installed versions" % what)
+    checks.true(lab.module_file_present(), "%s: the module file is missing" % what)
+
+
+@package_scenario
+def msi_install(lab):
+    """msiexec /i on the machine of clean_registration: the registry holds
+    what regsvr32 writes there, and regsvr32 run again on the installed
+    module changes nothing; plgreg verify, from the product folder, finds
+    the machine registered."""
+    before, after = install_package(lab, SEED_TWO_VIEWS)
+    check_installed(lab, before, after, registered_two_views(), "msiexec /i")
+    again = lab.quiet_regsvr32(["/s"], after)
+    lab.checks.same_tree(again, after, "HKLM\\Software after regsvr32 on the installed module")
+    result = lab.verify(INSTALLED_TOOL_PATH, 0, "registered")
+    lab.checks.equal((result.get("missing"), result.get("different"), result.get("left_over")),
+                     ([], [], []), "plgreg verify --format json: findings")
+
+
+@package_scenario
+def msi_repair(lab):
+    """The installed product loses its module file and its document type;
+    a repair that reinstalls every file brings both back as installed.
+    Wine's msiexec refuses /fa with a product code (and takes a package
+    path for one): that is shown, then the same repair is asked for with
+    the properties /fa stands for, REINSTALL=ALL REINSTALLMODE=a."""
+    checks, prefix = lab.checks, lab.prefix
+    before, installed = install_package(lab, SEED_TWO_VIEWS)
+    os.remove(prefix.unix_path(MODULE_PATH))
+    prefix.run("reg", "delete", "HKCR\\Pellagor Language", "/f", check=True)
+    code, _, _ = lab.msiexec("/fa", lab.product_code, wanted=None)
+    if code != 0:
+        stderr = prefix.run("msiexec", "/fa", lab.product_code, "/qn", debug="fixme+all").stderr
+        checks.true(code == 1 and WINE_REPAIR_REFUSED in stderr,
+                    "msiexec /fa failed (%s) other than as Wine 8 does" % code)
+        checks.true(not lab.module_file_present(), "msiexec /fa did something after all")
+        lab.msiexec("/i", PACKAGE_PATH, "REINSTALL=ALL", "REINSTALLMODE=a")
+    repaired = lab.snapshot()
+    check_installed(lab, before, repaired, registered_two_views(), "repair")
+    checks.same_tree(without_installer_records(repaired), without_installer_records(installed),
+                     "HKLM\\Software after the repair")
+
+
+@package_scenario
+def msi_uninstall(lab):
+    """msiexec /x after msiexec /i: the machine is as before apart from the
+    empty product key and the Options key (and the installer's emptied
+    record keys); the module file is gone; plgreg verify (a copy kept
+    outside the product folder) finds the machine not registered."""
+    checks = lab.checks
+    before, _ = install_package(lab, SEED_TWO_VIEWS)
+    lab.tool("tool", TOOL_COPY_PATH)
+    lab.msiexec("/x", PACKAGE_PATH)
+    after = lab.snapshot()
+    checks.same_tree(without_installer_records(after),
+                     winelab.merge(without_installer_records(before),
+                                   expected("unregistered_product.reg")),
+                     "HKLM\\Software after msiexec /x")
+    checks.equal(installed_versions(after), [], "installed versions after msiexec /x")
+    checks.true(not lab.module_file_present(), "the module file is left after msiexec /x")
+    result = lab.verify(TOOL_COPY_PATH, 1, "not registered")
+    checks.true(result.get("missing"), "plgreg verify --format json: nothing missing")
+
+
+@package_scenario
+def msi_other_product(lab):
+    """Another product stays registered with the shared system: removing
+    the package keeps the library suffix and ProgID and the other product's
+    Options value, as regsvr32 /u does."""
+    checks = lab.checks
+    before, after = install_package(lab, SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+    check_installed(lab, before, after,
+                    registered_two_views(read_reg_file(SEED_OTHER_PRODUCT)), "msiexec /i")
+    lab.msiexec("/x", PACKAGE_PATH)
+    removed = lab.snapshot()
+    checks.same_tree(classes(without_installer_records(removed)),
+                     winelab.merge(classes(before), expected("other_product_left.reg")),
+                     "HKEY_CLASSES_ROOT after msiexec /x")
+    checks.tree(winelab.subtree(removed, EXPORTED_ROOT), expected("unregistered_tolvanics.reg"),
+                "company key after msiexec /x")
+
+
+@package_scenario
+def msi_upgrade(lab):
+    """An older build of the package (37.0.0, same UpgradeCode), installed,
+    then this one: the major upgrade removes the older build, with its
+    unregistration, before this one registers; one product is installed,
+    and the registry is as after a first installation."""
+    checks, args = lab.checks, lab.args
+    older = lab.build_package("Pellagor-37.0.0-x64.msi", [PACKAGE_SOURCE],
+                              ModuleFile=os.path.abspath(args.dll),
+                              ToolFile=os.path.abspath(args.tool), ProductVersion="37.0.0")
+    lab.seed(SEED_TWO_VIEWS)
+    before = lab.snapshot()
+    lab.msiexec("/i", older)
+    checks.equal(installed_versions(lab.snapshot()), ["37.0.0"], "installed versions, older build")
+    _, log, _ = lab.msiexec("/i", PACKAGE_PATH)
+    checks.true(re.search(r"Action ended [0-9:]+: RemoveExistingProducts\. Return value 1\.",
+                          log), "the log shows no RemoveExistingProducts")
+    check_installed(lab, before, lab.snapshot(), registered_two_views(), "upgrade")
+
+
+@package_scenario
+def msi_failed_registration(lab):
+    """Software\\Tolvanics volatile, so that registration fails, with a
+    display (Xvfb): msiexec ends within 60 s with an installation failure
+    and no window ever appears; the log names RegisterModule as the failed
+    action and shows the rollback running RegisterModuleRollback; the
+    module file is gone, the product is not installed, and the rollback's
+    unregistration leaves the product's keys as they were."""
+    checks, prefix = lab.checks, lab.prefix
+    if not checks.equal(screen.missing_tools(), [], "display tools missing"):
+        return
+    lab.tool("helper", VOLATILE_HELPER_PATH)
+    log = "C:\\plgtest\\msiexec-failed.log"
+    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
+        prefix.env["DISPLAY"] = display.name
+        with prefix.persistent_server():
+            prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+                       "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+            lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+            before = lab.snapshot()
+            # What is on the screen already (the root window) is not new.
+            shown_before = display.visible_windows()
+            started = time.monotonic()
+            install = prefix.start([EXIT_CODE_PATH, "msiexec", "/i", PACKAGE_PATH, "/qn",
+                                    "/l*v", log])
+            windows = {}
+            while install.process.poll() is None and time.monotonic() - started < 60:
+                windows.update(display.visible_windows())
+                time.sleep(0.2)
+            run = install.wait(timeout=max(1, 60 - (time.monotonic() - started)))
+            seconds = time.monotonic() - started
+            after = lab.snapshot()
+    print("msiexec /i: %s in %.1f s" % (run.stdout.strip(), seconds))
+    checks.true(seconds < 60, "msiexec still running after 60 s")
+    checks.true(run.stdout.strip() in ("exit=%d" % ERROR_INSTALL_FAILURE,
+                                       "exit=%d" % ERROR_FUNCTION_FAILED),
+                "msiexec: expected an installation failure, got %r" % run.stdout.strip())
+    checks.equal({window: title for window, title in windows.items()
+                  if window not in shown_before}, {}, "windows that appeared")
+    with open(prefix.unix_path(log), "rb") as f:
+        text = winelab.decode_reg_text(f.read())
+    failed = re.search(FAILED_ACTION % "RegisterModule", text)
+    checks.true(failed, "the log does not name RegisterModule as failed")
+    checks.true(failed and re.search(r"Action start [0-9:]+: RegisterModuleRollback\.",
+                                     text[failed.end():]),
+                "the log shows no RegisterModuleRollback after the failure")
+    checks.true(not lab.module_file_present(), "the module file is left behind")
+    checks.equal(installed_versions(after), [], "installed versions")
+    checks.same_tree(module_view(after), module_view(before), "product's keys after the rollback")
 def run_scenario(args):
     started = time.monotonic()
-    lab = Lab(args, args.name)
+    lab = (PackageLab if args.name in PACKAGE_SCENARIOS else Lab)(args, args.name)
     try:
         if SCENARIOS[args.name](lab) == SKIPPED:
             lab.prefix.remove()
@@ -552,6 +843,9 @@ def main(argv):
     one.add_argument("--helper")
     one.add_argument("--caller")
     one.add_argument("--plgreg", help="the host build of plgreg, for plgreg_plans")
+    one.add_argument("--tool", help="plgreg.exe, the Windows build of plgreg")
+    one.add_argument("--msi", help="the package, for the msi_ scenarios")
+    one.add_argument("--exit-code", help="exit_code.exe, for the msi_ scenarios")
     job = commands.add_parser("main")
     job.add_argument("--dll", required=True)
     job.add_argument("--prefix", required=True)

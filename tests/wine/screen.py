@@ -32,6 +32,19 @@ class Display:
                                timeout=30)
         return found.stdout.split()
 
+    def visible_windows(self):
+        """{id: title} of every window mapped on the screen, named or not."""
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ""],
+                               env=self.env, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True, timeout=30)
+        titles = {}
+        for window in found.stdout.split():
+            name = subprocess.run(["xdotool", "getwindowname", window], env=self.env,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  text=True, timeout=30)
+            titles[window] = name.stdout.strip()
+        return titles
+
     def wait_for_window(self, title, ignore=(), timeout=20, while_running=None):
         """The first window titled `title` not in `ignore`, or None once
         `timeout` seconds have passed or `while_running` (a Popen) ended."""

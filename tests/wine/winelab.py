@@ -164,6 +164,11 @@ class Prefix:
             raise WineError(result.describe())
         return result
 
+    def start(self, args, debug=None):
+        """Starts `wine ARGS...` without waiting, for a program that waits
+        for someone or must be watched while it runs."""
+        return Started(self, args, debug)
+
     def reg_import(self, reg_file):
         self.run("reg", "import", os.path.abspath(reg_file), check=True)
 
@@ -232,6 +237,28 @@ class Prefix:
         self.wait_for_server()
         remove_prefix(self.path)
         shutil.rmtree(self.logs, ignore_errors=True)
+
+
+class Started:
+    """A program started in a prefix; `wait` gives its Run, ending the
+    program if it outlives the time limit."""
+
+    def __init__(self, prefix, args, debug):
+        self.args = [WINE, *args]
+        self.stem = os.path.join(prefix.logs, "started-" + re.sub(r"\W+", "_", args[0])[-30:])
+        env = dict(prefix.env, WINEDEBUG=debug or prefix.env["WINEDEBUG"])
+        with open(self.stem + ".out", "wb") as out, open(self.stem + ".err", "wb") as err:
+            self.process = subprocess.Popen(self.args, env=env, stdout=out, stderr=err,
+                                            stdin=subprocess.DEVNULL)
+
+    def wait(self, timeout):
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        return Run(self.args, self.process.returncode, read_text(self.stem + ".out"),
+                   read_text(self.stem + ".err"))
 
 
 def read_text(path):

@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Builds a Windows Installer package from WiX v3 sources with msitools.
+
+  build_msi.py --output PACKAGE.msi [--define NAME=VALUE ...] SOURCE.wxs...
+
+wixl 0.101 compiles everything in these sources except custom actions that
+run an executable from a directory (CustomAction with Directory and
+ExeCommand, type 34): it drops them with a warning. This script takes those
+elements out before wixl sees them, writes them as CustomAction rows (type
+34 with the deferred, rollback, commit, no-impersonate and ignore-exit-code
+bits of their attributes) and imports the rows into the package with
+msibuild. It then checks that every custom action the execution sequence
+names has its row.
+
+Debian packages wixl and msitools. Standard library otherwise.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+
+NAMESPACE = "http://schemas.microsoft.com/wix/2006/wi"
+NS = "{%s}" % NAMESPACE
+
+# CustomAction Type bits (the installer's msidbCustomActionType values).
+EXE_IN_DIRECTORY = 34
+CONTINUE = 0x40          # Return="ignore": the exit code is not looked at
+ROLLBACK = 0x100
+COMMIT = 0x200
+IN_SCRIPT = 0x400
+NO_IMPERSONATE = 0x800
+EXECUTE_BITS = {
+    None: 0, "immediate": 0, "deferred": IN_SCRIPT, "rollback": IN_SCRIPT | ROLLBACK,
+    "commit": IN_SCRIPT | COMMIT,
+}
+
+IDT_HEADER = ("Action\tType\tSource\tTarget\tExtendedType\n"
+              "s72\ti2\tS72\tS255\tI4\n"
+              "CustomAction\tAction\n")
+
+
+class BuildError(Exception):
+    pass
+
+
+def action_type(element):
+    execute = element.get("Execute")
+    if execute not in EXECUTE_BITS:
+        raise BuildError("CustomAction %s: Execute=%r is not supported here"
+                         % (element.get("Id"), execute))
+    kind = EXE_IN_DIRECTORY | EXECUTE_BITS[execute]
+    if element.get("Impersonate") == "no":
+        if not kind & IN_SCRIPT:
+            raise BuildError("CustomAction %s: Impersonate=\"no\" needs a deferred, "
+                             "rollback or commit action" % element.get("Id"))
+        kind |= NO_IMPERSONATE
+    if element.get("Return", "check") == "ignore":
+        kind |= CONTINUE
+    elif element.get("Return", "check") != "check":
+        raise BuildError("CustomAction %s: Return=%r is not supported here"
+                         % (element.get("Id"), element.get("Return")))
+    return kind
+
+
+def split_sources(sources, work):
+    """Writes each source without its directory custom actions into `work`;
+    returns the copies and the rows of those actions."""
+    ET.register_namespace("", NAMESPACE)
+    copies, rows = [], []
+    for number, source in enumerate(sources):
+        tree = ET.parse(source)
+        for parent in tree.iter():
+            for element in list(parent):
+                if (element.tag == NS + "CustomAction" and element.get("Directory")
+                        and element.get("ExeCommand") is not None):
+                    for field in (element.get("Id"), element.get("Directory"),
+                                  element.get("ExeCommand")):
+                        if "\t" in field or "\n" in field:
+                            raise BuildError("CustomAction %s: tab or line break in %r"
+                                             % (element.get("Id"), field))
+                    rows.append((element.get("Id"), action_type(element),
+                                 element.get("Directory"), element.get("ExeCommand")))
+                    parent.remove(element)
+        copy = os.path.join(work, "%d-%s" % (number, os.path.basename(source)))
+        tree.write(copy, encoding="utf-8", xml_declaration=True)
+        copies.append(copy)
+    return copies, rows
+
+
+def run(args, cwd=None):
+    done = subprocess.run(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if done.returncode != 0:
+        raise BuildError("%s failed (exit %d):\n%s" % (args[0], done.returncode, done.stdout))
+    return done.stdout
+
+
+def table(package, name):
+    """The rows of table `name` as lists of fields (msiinfo export)."""
+    text = run(["msiinfo", "export", package, name])
+    return [line.split("\t") for line in text.splitlines()[3:] if line]
+
+
+def build(output, sources, defines):
+    with tempfile.TemporaryDirectory(prefix="build_msi-") as work:
+        copies, rows = split_sources(sources, work)
+        command = ["wixl", "-a", "x64", "-o", output]
+        for define in defines:
+            name, _, value = define.partition("=")
+            # wixl takes a File's Source relative to the folder it runs in
+            # and cannot open an absolute one.
+            if os.path.isabs(value) and os.path.isfile(value):
+                value = os.path.relpath(value, work)
+            command += ["-D", "%s=%s" % (name, value)]
+        run(command + copies, cwd=work)
+        if rows:
+            idt = os.path.join(work, "CustomAction.idt")
+            existing = table(output, "CustomAction")
+            with open(idt, "w", newline="\r\n") as f:
+                f.write(IDT_HEADER)
+                for row in existing + [[name, str(kind), directory, target, ""]
+                                       for name, kind, directory, target in rows]:
+                    f.write("\t".join((row + [""] * 5)[:5]) + "\n")
+            run(["msibuild", output, "-i", idt])
+    actions = {row[0] for row in table(output, "CustomAction")}
+    directories = {row[0] for row in table(output, "Directory")}
+    for name, _, directory, _ in rows:
+        if directory not in directories:
+            raise BuildError("CustomAction %s runs in directory %s, which the package "
+                             "does not have" % (name, directory))
+    scheduled = {row[0] for row in table(output, "InstallExecuteSequence")}
+    for name in [row[0] for row in rows]:
+        if name not in scheduled:
+            raise BuildError("CustomAction %s is not in InstallExecuteSequence" % name)
+    defined_elsewhere = {element.get("Action") for source in sources
+                         for element in ET.parse(source).iter(NS + "Custom")}
+    for name in defined_elsewhere - actions:
+        raise BuildError("InstallExecuteSequence names %s, which has no CustomAction row"
+                         % name)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE")
+    parser.add_argument("sources", nargs="+")
+    args = parser.parse_args(argv[1:])
+    output = os.path.abspath(args.output)
+    try:
+        os.makedirs(os.path.dirname(output), exist_ok=True)
+        if os.path.exists(output):
+            os.remove(output)
+        build(output, [os.path.abspath(s) for s in args.sources], args.define)
+    except (BuildError, OSError, ET.ParseError) as error:
+        print("build_msi: %s" % error, file=sys.stderr)
+        if os.path.exists(output):
+            os.remove(output)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
