@@ -3,19 +3,28 @@
 
   build_msi.py --output PACKAGE.msi [--define NAME=VALUE ...] SOURCE.wxs...
 
-wixl 0.101 compiles everything in these sources except custom actions that
-run an executable from a directory (CustomAction with Directory and
-ExeCommand, type 34): it drops them with a warning. This script takes those
-elements out before wixl sees them, writes them as CustomAction rows (type
-34 with the deferred, rollback, commit, no-impersonate and ignore-exit-code
-bits of their attributes) and imports the rows into the package with
-msibuild. It then checks that every custom action the execution sequence
-names has its row.
+wixl 0.101 compiles these sources except for two things, which this script
+completes:
+- custom actions that run an executable from a directory (CustomAction with
+  Directory and ExeCommand, type 34): wixl drops them with a warning. They
+  are taken out before wixl sees them, written as CustomAction rows (type 34
+  with the deferred, rollback, commit, no-impersonate and ignore-exit-code
+  bits of their attributes) and imported into the package with msibuild;
+- properties defined in a Fragment (a Property with its RegistrySearch, as
+  plgreg's WiX output has them): wixl takes a Property only in the Product.
+  They are moved there, which is where linking puts them;
+- registry keys with no value to write (RegistryKey with
+  ForceCreateOnInstall="yes" and no RegistryValue): wixl writes no row for
+  them. They become Registry rows named "+" (create the key on
+  installation), imported like the custom actions.
+It then checks that every custom action the execution sequence names has
+its row.
 
 Debian packages wixl and msitools. Standard library otherwise.
 """
 
 import argparse
+import hashlib
 import os
 import subprocess
 import sys
@@ -37,9 +46,16 @@ EXECUTE_BITS = {
     "commit": IN_SCRIPT | COMMIT,
 }
 
-IDT_HEADER = ("Action\tType\tSource\tTarget\tExtendedType\n"
-              "s72\ti2\tS72\tS255\tI4\n"
-              "CustomAction\tAction\n")
+# The two tables this script adds rows to: column names, types, keys.
+IDT_HEADERS = {
+    "CustomAction": ("Action\tType\tSource\tTarget\tExtendedType\n"
+                     "s72\ti2\tS72\tS255\tI4\n"
+                     "CustomAction\tAction\n"),
+    "Registry": ("Registry\tRoot\tKey\tName\tValue\tComponent_\n"
+                 "s72\ti2\tl255\tL255\tL0\ts72\n"
+                 "Registry\tRegistry\n"),
+}
+ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
 
 
 class BuildError(Exception):
@@ -66,28 +82,45 @@ def action_type(element):
 
 
 def split_sources(sources, work):
-    """Writes each source without its directory custom actions into `work`;
-    returns the copies and the rows of those actions."""
+    """Writes each source into `work` without its directory custom actions
+    and with its fragments' properties moved into the product; returns the
+    copies and the rows of those actions."""
     ET.register_namespace("", NAMESPACE)
+    trees = [ET.parse(source) for source in sources]
+    products = [product for tree in trees for product in tree.iter(NS + "Product")]
+    if len(products) != 1:
+        raise BuildError("expected one Product in the sources, found %d" % len(products))
+    for tree in trees:
+        for fragment in tree.iter(NS + "Fragment"):
+            for element in fragment.findall(NS + "Property"):
+                fragment.remove(element)
+                products[0].append(element)
+    keys = []
+    for tree in trees:
+        for component in tree.iter(NS + "Component"):
+            for element in component.findall(NS + "RegistryKey"):
+                if (element.get("ForceCreateOnInstall") == "yes"
+                        and element.find(NS + "RegistryValue") is None):
+                    root, key = element.get("Root"), element.get("Key")
+                    if root not in ROOTS or not key:
+                        raise BuildError("RegistryKey %r %r: unknown root or no key" % (root, key))
+                    name = "reg" + hashlib.md5(("%s\\%s\\+" % (root, key)).upper().encode(
+                        "utf-8")).hexdigest().upper()
+                    keys.append([name, str(ROOTS[root]), key, "+", "", component.get("Id")])
+                    component.remove(element)
     copies, rows = [], []
-    for number, source in enumerate(sources):
-        tree = ET.parse(source)
+    for number, (source, tree) in enumerate(zip(sources, trees)):
         for parent in tree.iter():
             for element in list(parent):
                 if (element.tag == NS + "CustomAction" and element.get("Directory")
                         and element.get("ExeCommand") is not None):
-                    for field in (element.get("Id"), element.get("Directory"),
-                                  element.get("ExeCommand")):
-                        if "\t" in field or "\n" in field:
-                            raise BuildError("CustomAction %s: tab or line break in %r"
-                                             % (element.get("Id"), field))
                     rows.append((element.get("Id"), action_type(element),
                                  element.get("Directory"), element.get("ExeCommand")))
                     parent.remove(element)
         copy = os.path.join(work, "%d-%s" % (number, os.path.basename(source)))
         tree.write(copy, encoding="utf-8", xml_declaration=True)
         copies.append(copy)
-    return copies, rows
+    return copies, rows, keys
 
 
 def run(args, cwd=None):
@@ -103,9 +136,25 @@ def table(package, name):
     return [line.split("\t") for line in text.splitlines()[3:] if line]
 
 
+def add_rows(package, name, rows, work):
+    """Imports table `name` again with `rows` added to what it holds."""
+    if not rows:
+        return
+    for row in rows:
+        if any("\t" in field or "\n" in field for field in row):
+            raise BuildError("%s row %r: tab or line break in a field" % (name, row[0]))
+    columns = IDT_HEADERS[name].count("\t", 0, IDT_HEADERS[name].index("\n")) + 1
+    idt = os.path.join(work, name + ".idt")
+    with open(idt, "w", newline="\r\n") as f:
+        f.write(IDT_HEADERS[name])
+        for row in table(package, name) + rows:
+            f.write("\t".join((row + [""] * columns)[:columns]) + "\n")
+    run(["msibuild", package, "-i", idt])
+
+
 def build(output, sources, defines):
     with tempfile.TemporaryDirectory(prefix="build_msi-") as work:
-        copies, rows = split_sources(sources, work)
+        copies, rows, keys = split_sources(sources, work)
         command = ["wixl", "-a", "x64", "-o", output]
         for define in defines:
             name, _, value = define.partition("=")
@@ -115,15 +164,9 @@ def build(output, sources, defines):
                 value = os.path.relpath(value, work)
             command += ["-D", "%s=%s" % (name, value)]
         run(command + copies, cwd=work)
-        if rows:
-            idt = os.path.join(work, "CustomAction.idt")
-            existing = table(output, "CustomAction")
-            with open(idt, "w", newline="\r\n") as f:
-                f.write(IDT_HEADER)
-                for row in existing + [[name, str(kind), directory, target, ""]
-                                       for name, kind, directory, target in rows]:
-                    f.write("\t".join((row + [""] * 5)[:5]) + "\n")
-            run(["msibuild", output, "-i", idt])
+        add_rows(output, "CustomAction", [[name, str(kind), directory, target, ""]
+                                          for name, kind, directory, target in rows], work)
+        add_rows(output, "Registry", keys, work)
     actions = {row[0] for row in table(output, "CustomAction")}
     directories = {row[0] for row in table(output, "Directory")}
     for name, _, directory, _ in rows:
@@ -153,7 +196,7 @@ def main(argv):
         if os.path.exists(output):
             os.remove(output)
         build(output, [os.path.abspath(s) for s in args.sources], args.define)
-    except (BuildError, OSError, ET.ParseError) as error:
+    except (BuildError, OSError, ET.ParseError, subprocess.SubprocessError) as error:
         print("build_msi: %s" % error, file=sys.stderr)
         if os.path.exists(output):
             os.remove(output)

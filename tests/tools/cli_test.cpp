@@ -20,8 +20,9 @@ TEST(CliTest, EverySubcommandHasHelp) {
   };
   const std::vector<Help> cases = {
       {{"--help"}, {"plan", "verify", "machine", "Exit codes"}},
-      {{"plan", "--help"}, {"register or unregister", "--machine", "--module-path", "--format"}},
-      {{"verify", "--help"}, {"--machine", "--module-path", "left over"}},
+      {{"plan", "--help"},
+       {"register or unregister", "--machine", "--module-path", "--format", "--file-id"}},
+      {{"verify", "--help"}, {"--machine", "--module-path", "left over", "json"}},
       {{"machine", "--help"}, {"--format"}},
   };
   for (const Help& help : cases) {
@@ -34,7 +35,7 @@ TEST(CliTest, EverySubcommandHasHelp) {
     }
   }
   // A subcommand's help is its own.
-  EXPECT_EQ(std::string::npos, Plgreg({"verify", "--help"}).out.find("--format"));
+  EXPECT_EQ(std::string::npos, Plgreg({"verify", "--help"}).out.find("--file-id"));
 }
 
 TEST(CliTest, UsageErrorsAreOneLineAndExitTwo) {
@@ -54,6 +55,8 @@ TEST(CliTest, UsageErrorsAreOneLineAndExitTwo) {
       {{"plan", "register", "--bogus"}, "--bogus"},
       {{"plan", "register", "--machine"}, "--machine"},
       {{"verify", "register"}, "register"},
+      {{"verify", "--format", "reg"}, "reg"},
+      {{"plan", "register", "--format", "wxs", "--file-id", "a]b"}, "--file-id"},
       {{"machine", "--format", "wxs"}, "wxs"},
       {{"plan", "register", "--machine", missing}, missing + ": cannot open"},
       {{"verify", "--machine", bad_image}, bad_image + ":3: dword:"},

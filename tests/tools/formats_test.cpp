@@ -93,26 +93,64 @@ TEST(FormatsTest, JsonOfAnUnregistrationNamesWhatGoes) {
   EXPECT_NE(changes.end(), std::find(changes.begin(), changes.end(), progid));
 }
 
+// The fragment for a package: the module path as its File id, the shared
+// system's directories as properties searched in the 64-bit view, the
+// release verbs as the plan machine has them.
 TEST(FormatsTest, WxsOfARegistrationIsWellFormedWithTheEntries) {
-  const testing::CliRun run = Plgreg({"plan", "register", "--format", "wxs"});
-  ASSERT_EQ(0, run.code) << run.err;
-  EXPECT_EQ("", XmlProblem(run.out));
-  const std::vector<std::string> fragments = {
-      "<Wix xmlns=\"http://wixtoolset.org/schemas/v4/wxs\">",
-      "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor V12\" "
-      "ForceCreateOnInstall=\"yes\" />\n",
-      "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor "
-      "V12\\command\">\n"
-      "        <RegistryValue Type=\"string\" Value=\"&quot;C:\\Apps\\Tolvanics\\Kelsys "
-      "V12\\bin\\TolvaneModeler.exe&quot; /plg &quot;%1&quot;\" />\n"
-      "      </RegistryKey>\n",
-      "        <RegistryValue Name=\"CustomModelingOn\" Type=\"integer\" Value=\"1\" />\n",
-      "        <RegistryValue Name=\"plg\" Type=\"string\" Value=\"Pellagor\" />\n",
+  struct Case {
+    std::vector<std::string> more_args;
+    std::vector<std::string> fragments;
   };
-  for (const std::string& fragment : fragments) {
-    EXPECT_NE(std::string::npos, run.out.find(fragment)) << fragment;
+  const std::vector<Case> cases = {
+      {{},
+       {"<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">",
+        "    <Property Id=\"KELSYS_BIN\">\n"
+        "      <RegistrySearch Id=\"Kelsys_bin\" Root=\"HKLM\" "
+        "Key=\"Software\\Tolvanics\\Kelsys\\38.0\\Dir\" Name=\"bin\" Type=\"raw\" "
+        "Win64=\"yes\" />\n",
+        "Name=\"help\" Type=\"raw\" Win64=\"yes\" />",
+        "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />",
+        "    <Component Id=\"PlgproductRegistry\" Guid=\"{",
+        "\" Win64=\"yes\">\n",
+        "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor V12\" "
+        "ForceCreateOnInstall=\"yes\" />\n",
+        "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor "
+        "V12\\command\">\n"
+        "        <RegistryValue Type=\"string\" Value=\"&quot;C:\\Apps\\Tolvanics\\Kelsys "
+        "V12\\bin\\TolvaneModeler.exe&quot; /plg &quot;%1&quot;\" />\n"
+        "      </RegistryKey>\n",
+        "<RegistryValue Type=\"string\" Value=\"&quot;[KELSYS_BIN]\\TolvaneModeler.exe&quot; "
+        "/plg /Automation\" />",
+        "<RegistryValue Name=\"0\" Type=\"string\" Value=\"WINHELP,Pe&amp;llagor "
+        "Contents,[KELSYS_HELP]\\plg,Display help topics\" />",
+        "<RegistryValue Name=\"Modeler.hvxl\" Type=\"string\" "
+        "Value=\"[KELSYS_LIB]\\Modeler.hvxl\" />",
+        "<RegistryValue Name=\"DLL\" Type=\"string\" Value=\"[#plgproduct.dll]\" />",
+        "        <RegistryValue Name=\"CustomModelingOn\" Type=\"integer\" Value=\"1\" />\n",
+        "        <RegistryValue Name=\"plg\" Type=\"string\" Value=\"Pellagor\" />\n",
+        "snapshot of the releases"}},
+      {{"--file-id", "Module", "--module-path", "D:\\P\\m.dll"},
+       {"<RegistryValue Type=\"string\" Value=\"[#Module],1\" />",
+        "<RegistryValue Name=\"DLL\" Type=\"string\" Value=\"[#Module]\" />"}},
+  };
+  for (const Case& wxs : cases) {
+    std::vector<std::string> args = {"plan", "register", "--format", "wxs"};
+    args.insert(args.end(), wxs.more_args.begin(), wxs.more_args.end());
+    const testing::CliRun run = Plgreg(args);
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_EQ("", XmlProblem(run.out));
+    for (const std::string& fragment : wxs.fragments) {
+      EXPECT_NE(std::string::npos, run.out.find(fragment)) << fragment;
+    }
+    EXPECT_EQ(std::string::npos, run.out.find("removals"));
+    // Nothing of the plan machine's paths outside the release verbs.
+    std::size_t paths = 0;
+    for (std::size_t at = 0; (at = run.out.find("C:\\Apps\\", at)) != std::string::npos; ++at) {
+      ++paths;
+    }
+    EXPECT_EQ(1u, paths);
+    EXPECT_EQ(std::string::npos, run.out.find("plgproduct.dll,"));
   }
-  EXPECT_EQ(std::string::npos, run.out.find("removals"));
 }
 
 TEST(FormatsTest, WxsOfAnUnregistrationHasNoEntriesAndSaysSo) {
@@ -141,7 +179,7 @@ TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
   added.key = "HKEY_LOCAL_MACHINE\\Software\\T [x]";
   RegistryChange removed = Set("HKEY_CLASSES_ROOT\\Old", "gone", kRegNone, {});
   removed.kind = RegistryChange::Kind::kRemoveValue;
-  const std::vector<RegistryChange> changes = {
+  std::vector<RegistryChange> changes = {
       added,
       Set(added.key, "", kRegSz, {'<', '[', 'a', ']', '&', '"', '\n', 0xE9, 0}),
       Set(added.key, "list", kRegMultiSz, {'a', 0, 'b', 0, 0}),
@@ -150,15 +188,42 @@ TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
       Set(added.key, "odd--name", kRegNone, {}),
       removed,
   };
-  const std::string xml = FormatPlanAsWxs({"register", "C:\\m.dll", {}}, changes);
+  WxsSubstitutions substitutions;
+  substitutions.file_id = "m";
+  substitutions.bin = "C:\\[b]\\";
+  substitutions.help = "C:\\[b]\\h";
+  changes.insert(changes.end() - 1, Set(added.key, "paths", kRegSz,
+                        {'C', ':', '\\', 'm', '.', 'd', 'l', 'l', ' ', 'C', ':', '\\', '[', 'b',
+                         ']', '\\', 'h', ' ', 'C', ':', '\\', '[', 'b', ']', '\\', 'x', 0}));
+  const std::string xml = FormatPlanAsWxs({"register", "C:\\m.dll", {}}, changes, substitutions,
+                                          "Software\\K\\Dir");
   EXPECT_EQ("", XmlProblem(xml));
   EXPECT_EQ(
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-      "<!-- plgreg plan register: the registry entries the module writes -->\n"
-      "<Wix xmlns=\"http://wixtoolset.org/schemas/v4/wxs\">\n"
+      "<!-- plgreg plan register: the registry entries the module writes, for a package that "
+      "installs the module as File m (WiX v3).\n"
+      "     The shared system's directories come from its Dir key at installation "
+      "(KELSYS_BIN, KELSYS_HELP, KELSYS_LIB).\n"
+      "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
+      "     machine this plan was made for: they keep its paths, and the package adds no\n"
+      "     verb for a release installed later. -->\n"
+      "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
       "  <Fragment>\n"
+      "    <Property Id=\"KELSYS_BIN\">\n"
+      "      <RegistrySearch Id=\"Kelsys_bin\" Root=\"HKLM\" Key=\"Software\\K\\Dir\" "
+      "Name=\"bin\" Type=\"raw\" Win64=\"yes\" />\n"
+      "    </Property>\n"
+      "    <Property Id=\"KELSYS_HELP\">\n"
+      "      <RegistrySearch Id=\"Kelsys_help\" Root=\"HKLM\" Key=\"Software\\K\\Dir\" "
+      "Name=\"help\" Type=\"raw\" Win64=\"yes\" />\n"
+      "    </Property>\n"
+      "    <Property Id=\"KELSYS_LIB\">\n"
+      "      <RegistrySearch Id=\"Kelsys_lib\" Root=\"HKLM\" Key=\"Software\\K\\Dir\" "
+      "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />\n"
+      "    </Property>\n"
       "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n"
-      "    <Component Id=\"PlgproductRegistry\">\n"
+      "    <Component Id=\"PlgproductRegistry\" Guid=\"{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}\" "
+      "Win64=\"yes\">\n"
       "      <RegistryKey Root=\"HKLM\" Key=\"Software\\T [\\[]x[\\]]\">\n"
       "        <RegistryValue Type=\"string\" "
       "Value=\"&lt;[\\[]a[\\]]&amp;&quot;&#10;\xC3\xA9\" />\n"
@@ -169,6 +234,8 @@ TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
       "        <RegistryValue Name=\"bytes\" Type=\"binary\" Value=\"01ab\" />\n"
       "        <RegistryValue Name=\"minus\" Type=\"integer\" Value=\"-1\" />\n"
       "        <!-- value \"odd- name\" (REG_NONE) cannot be written as a RegistryValue -->\n"
+      "        <RegistryValue Name=\"paths\" Type=\"string\" "
+      "Value=\"[#m] [KELSYS_HELP] [KELSYS_BIN]x\" />\n"
       "      </RegistryKey>\n"
       "    </Component>\n"
       "    <!-- 1 removals are not part of this fragment; the reg format lists them -->\n"

@@ -1,6 +1,7 @@
 // plgreg verify: a machine compared with what a registration leaves there.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,12 @@ std::unique_ptr<MemoryRegistry> RegisteredMachine() {
   return PlanStep(*BuiltInMachine(), Step::kRegister, kDefaultModulePath).after;
 }
 
-testing::CliRun Verify(const MemoryRegistry& machine) {
+testing::CliRun Verify(const MemoryRegistry& machine, std::vector<std::string> more = {}) {
   const std::string image = WriteTempFile(
       "verify_image.reg", FormatRegFile(ExportRegistry(machine, "HKEY_LOCAL_MACHINE")));
-  return Plgreg({"verify", "--machine", image});
+  std::vector<std::string> args = {"verify", "--machine", image};
+  args.insert(args.end(), more.begin(), more.end());
+  return Plgreg(args);
 }
 
 TEST(VerifyTest, ACleanMachineIsNotRegistered) {
@@ -49,6 +52,11 @@ TEST(VerifyTest, ARegisteredMachineIsRegistered) {
   EXPECT_EQ(0, run.code);
   EXPECT_EQ("registered: the machine holds everything a registration leaves there\n", run.out);
   EXPECT_EQ("", run.err);
+  const testing::CliRun json = Verify(*RegisteredMachine(), {"--format", "json"});
+  EXPECT_EQ(0, json.code);
+  EXPECT_EQ(nlohmann::json::parse(R"({"state": "registered", "missing": [], "different": [],
+                                      "left_over": [], "messages": []})"),
+            nlohmann::json::parse(json.out));
 }
 
 TEST(VerifyTest, NamesAnEntryRemovedByHand) {
@@ -73,6 +81,19 @@ TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
                       "DLL", "D:\\old\\plgproduct.dll");
   machine->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9\\command",
                       "", "old");
+  const testing::CliRun json = Verify(*machine, {"--format", "json"});
+  EXPECT_EQ(1, json.code);
+  EXPECT_EQ(nlohmann::json::parse(R"({
+      "state": "not registered",
+      "missing": [],
+      "different": [{
+        "key": "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization",
+        "name": "DLL",
+        "value": {"type": "REG_SZ", "text": "C:\\Program Files\\Pellagor\\plgproduct.dll"},
+        "now": {"type": "REG_SZ", "text": "D:\\old\\plgproduct.dll"}}],
+      "left_over": [{"key": "HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9"}],
+      "messages": []})"),
+            nlohmann::json::parse(json.out));
   const testing::CliRun run = Verify(*machine);
   EXPECT_EQ(1, run.code);
   EXPECT_EQ((std::vector<std::string>{

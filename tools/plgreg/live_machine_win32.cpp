@@ -67,11 +67,20 @@ std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& 
     } else {
       continue;
     }
-    RegKey key;
-    if (registry.OpenKey(RegKey::Root(root), path.substr(slash + 1), kKeyRead, &key) !=
-        kSuccess) {
-      continue;
+    // The keys on the way there that exist, without their contents: the
+    // containers the footprint leaves out (HKEY_CLASSES_ROOT\CLSID) would
+    // otherwise count as missing once none of the keys beneath them is left.
+    const std::string relative = path.substr(slash + 1);
+    for (std::size_t at = relative.find('\\'); at != std::string::npos;
+         at = relative.find('\\', at + 1)) {
+      RegKey ancestor;
+      if (registry.OpenKey(RegKey::Root(root), relative.substr(0, at), kKeyRead, &ancestor) ==
+          kSuccess) {
+        image->SeedKey(root_name + "\\" + relative.substr(0, at));
+      }
     }
+    RegKey key;
+    if (registry.OpenKey(RegKey::Root(root), relative, kKeyRead, &key) != kSuccess) continue;
     CopyTree(registry, key, path, image.get(), 0);
   }
   return image;

@@ -1,6 +1,7 @@
 #include "tools/plgreg/plan_formats.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -77,24 +78,46 @@ const char* KindName(RegistryChange::Kind kind) {
   return "?";
 }
 
-// Markup and the installer's formatted-text brackets escaped, as UTF-8.
-// Line ends are written as references so that attribute normalization keeps
-// them.
-std::string Attribute(const std::string& text) {
+// One character with markup and the installer's formatted-text brackets
+// escaped. Line ends are written as references so that attribute
+// normalization keeps them.
+void AppendEscaped(char c, std::string* escaped) {
+  switch (c) {
+    case '&': *escaped += "&amp;"; break;
+    case '<': *escaped += "&lt;"; break;
+    case '>': *escaped += "&gt;"; break;
+    case '"': *escaped += "&quot;"; break;
+    case '\n': *escaped += "&#10;"; break;
+    case '\r': *escaped += "&#13;"; break;
+    case '\t': *escaped += "&#9;"; break;
+    case '[': *escaped += "[\\[]"; break;
+    case ']': *escaped += "[\\]]"; break;
+    default: *escaped += c;
+  }
+}
+
+// Single-byte texts and the formatted references that stand for them.
+using Replacements = std::vector<std::pair<std::string, std::string>>;
+
+// `text` escaped as UTF-8, each occurrence of a replaced text (the longest
+// where several start at one place) written as its reference.
+std::string Attribute(const std::string& text, const Replacements& replacements = {}) {
   std::string escaped;
-  for (char c : AnsiToUtf8(text)) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\n': escaped += "&#10;"; break;
-      case '\r': escaped += "&#13;"; break;
-      case '\t': escaped += "&#9;"; break;
-      case '[': escaped += "[\\[]"; break;
-      case ']': escaped += "[\\]]"; break;
-      default: escaped += c;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::pair<std::string, std::string>* found = nullptr;
+    for (const auto& replacement : replacements) {
+      if (text.compare(at, replacement.first.size(), replacement.first) == 0 &&
+          (found == nullptr || replacement.first.size() > found->first.size())) {
+        found = &replacement;
+      }
     }
+    if (found != nullptr) {
+      escaped += found->second;
+      at += found->first.size();
+      continue;
+    }
+    for (char c : AnsiToUtf8(text.substr(at, 1))) AppendEscaped(c, &escaped);
+    ++at;
   }
   return escaped;
 }
@@ -109,7 +132,8 @@ bool HasControlCharacters(const std::string& text) {
 
 // The RegistryValue element for a written value, or a comment when WiX
 // cannot author it.
-std::string WxsValue(const RegistryChange& change, const std::string& indent) {
+std::string WxsValue(const RegistryChange& change, const std::string& indent,
+                     const Replacements& replacements) {
   const std::string name =
       change.name.empty() ? std::string() : " Name=\"" + Attribute(change.name) + "\"";
   const std::string label = change.name.empty()                  ? "the default value"
@@ -128,7 +152,7 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent) {
     if (HasControlCharacters(text)) return cannot();
     return indent + "<RegistryValue" + name + " Type=\"" +
            (change.type == kRegSz ? "string" : "expandable") + "\" Value=\"" +
-           Attribute(text) + "\" />\n";
+           Attribute(text, replacements) + "\" />\n";
   }
   if (change.type == kRegDword && change.data.size() == 4) {
     // The installer takes integers as signed 32-bit numbers.
@@ -148,7 +172,8 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent) {
     }
     std::string element = indent + "<RegistryValue" + name + " Type=\"multiString\">\n";
     for (const std::string& text : *texts) {
-      element += indent + "  <MultiStringValue Value=\"" + Attribute(text) + "\" />\n";
+      element += indent + "  <MultiStringValue Value=\"" + Attribute(text, replacements) +
+                 "\" />\n";
     }
     return element + indent + "</RegistryValue>\n";
   }
@@ -162,6 +187,20 @@ std::pair<std::string, std::string> SplitRoot(const std::string& path) {
   const std::string rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
   return {root == "HKEY_CLASSES_ROOT" ? "HKCR" : "HKLM", rest};
 }
+
+bool StartsWithFolded(const std::string& text, const std::string& prefix) {
+  if (prefix.empty() || text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The fragment's component: its identity stays with this product version.
+constexpr char kComponentGuid[] = "{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}";
 
 }  // namespace
 
@@ -183,7 +222,18 @@ std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes,
 }
 
 std::string FormatPlanAsWxs(const PlanHeader& header,
-                            const std::vector<RegistryChange>& changes) {
+                            const std::vector<RegistryChange>& changes,
+                            const WxsSubstitutions& substitutions, const std::string& dir_key) {
+  Replacements replacements = {{header.module_path, "[#" + substitutions.file_id + "]"}};
+  const std::pair<const std::string*, const char*> directories[] = {
+      {&substitutions.bin, kBinProperty},
+      {&substitutions.help, kHelpProperty},
+      {&substitutions.lib, kLibProperty},
+  };
+  for (const auto& [text, property] : directories) {
+    if (!text->empty()) replacements.emplace_back(*text, std::string("[") + property + "]");
+  }
+
   std::string body;
   std::size_t removals = 0;
   for (std::size_t i = 0; i < changes.size();) {
@@ -194,6 +244,8 @@ std::string FormatPlanAsWxs(const PlanHeader& header,
       ++i;
       continue;
     }
+    const Replacements& used =
+        StartsWithFolded(first.key, substitutions.snapshot_prefix) ? Replacements{} : replacements;
     // One key: its addition and the values written in it.
     const bool added = first.kind == RegistryChange::Kind::kAddKey;
     std::string values;
@@ -204,7 +256,7 @@ std::string FormatPlanAsWxs(const PlanHeader& header,
       if (changes[i].kind == RegistryChange::Kind::kRemoveValue) {
         ++removals;
       } else {
-        values += WxsValue(changes[i], "        ");
+        values += WxsValue(changes[i], "        ", used);
       }
     }
     if (values.empty() && !added) continue;
@@ -217,14 +269,31 @@ std::string FormatPlanAsWxs(const PlanHeader& header,
     }
   }
 
+  const bool registers = header.step == "register";
   std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
   xml += "<!-- plgreg plan " + header.step + ": the registry entries the module " +
-         (header.step == "register" ? "writes" : "leaves") + " -->\n";
-  xml += "<Wix xmlns=\"http://wixtoolset.org/schemas/v4/wxs\">\n";
+         (registers ? "writes" : "leaves") + ", for a package that installs the module as File " +
+         AnsiToUtf8(substitutions.file_id) + " (WiX v3).\n";
+  xml += "     The shared system's directories come from its Dir key at installation (" +
+         std::string(kBinProperty) + ", " + kHelpProperty + ", " + kLibProperty + ").\n";
+  xml += "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
+         "     machine this plan was made for: they keep its paths, and the package adds no\n"
+         "     verb for a release installed later. -->\n";
+  xml += "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n";
   xml += "  <Fragment>\n";
+  const std::pair<const char*, const char*> searches[] = {
+      {kBinProperty, "bin"}, {kHelpProperty, "help"}, {kLibProperty, "lib"}};
+  for (const auto& [property, name] : searches) {
+    xml += std::string("    <Property Id=\"") + property + "\">\n";
+    xml += std::string("      <RegistrySearch Id=\"Kelsys_") + name +
+           "\" Root=\"HKLM\" Key=\"" + Attribute(dir_key) + "\" Name=\"" + name +
+           "\" Type=\"raw\" Win64=\"yes\" />\n";
+    xml += "    </Property>\n";
+  }
   xml += "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n";
   if (!body.empty()) {
-    xml += "    <Component Id=\"PlgproductRegistry\">\n";
+    xml += std::string("    <Component Id=\"PlgproductRegistry\" Guid=\"") + kComponentGuid +
+           "\" Win64=\"yes\">\n";
     xml += body;
     xml += "    </Component>\n";
   }
@@ -261,6 +330,35 @@ std::string FormatPlanAsJson(const PlanHeader& header,
     }
     if (change.had_value) item["previous"] = ValueJson(change.old_type, change.old_data);
     json["changes"].push_back(std::move(item));
+  }
+  return json.dump(2) + "\n";
+}
+
+std::string FormatVerifyAsJson(const VerifyResult& result) {
+  nlohmann::ordered_json json;
+  json["state"] = result.findings.empty() ? "registered" : "not registered";
+  const char* const lists[] = {"missing", "different", "left_over"};
+  for (const char* list : lists) json[list] = nlohmann::ordered_json::array();
+  for (const VerifyFinding& finding : result.findings) {
+    const RegistryChange& change = finding.change;
+    nlohmann::ordered_json item;
+    item["key"] = AnsiToUtf8(change.key);
+    const bool value = change.kind == RegistryChange::Kind::kSetValue ||
+                       change.kind == RegistryChange::Kind::kRemoveValue;
+    if (value) item["name"] = AnsiToUtf8(change.name);
+    if (change.kind == RegistryChange::Kind::kSetValue) {
+      item["value"] = ValueJson(change.type, change.data);
+    } else if (change.kind == RegistryChange::Kind::kRemoveValue) {
+      item["value"] = ValueJson(change.old_type, change.old_data);
+    }
+    if (finding.kind == VerifyFinding::Kind::kDifferent) {
+      item["now"] = ValueJson(change.old_type, change.old_data);
+    }
+    json[lists[static_cast<int>(finding.kind)]].push_back(std::move(item));
+  }
+  json["messages"] = nlohmann::ordered_json::array();
+  for (const std::string& message : result.messages) {
+    json["messages"].push_back(AnsiToUtf8(message));
   }
   return json.dump(2) + "\n";
 }

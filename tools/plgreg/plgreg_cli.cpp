@@ -5,7 +5,10 @@
 #include <exception>
 #include <memory>
 
+#include "platform/compiled_strings.h"
 #include "platform/reg_file.h"
+#include "registry/registry_helpers.h"
+#include "resources/product_strings.h"
 #include "tools/plgreg/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
@@ -26,6 +29,8 @@ struct Options {
   std::string machine;
   std::string module_path = kDefaultModulePath;
   std::string format = "reg";
+  std::string verify_format = "text";
+  std::string file_id = WxsSubstitutions().file_id;
 };
 
 // Registry text for the console: a Windows console program's streams take
@@ -91,6 +96,25 @@ void AddMachineOptions(CLI::App* command, Options* options) {
       ->capture_default_str();
 }
 
+// What the fragment of `machine` writes as references: the module path, the
+// directories read as the module reads them, and the release verbs left as
+// they are.
+WxsSubstitutions SubstitutionsFor(const MemoryRegistry& machine, const std::string& file_id) {
+  const std::unique_ptr<MemoryRegistry> copy = CopyRegistry(machine);
+  RecordingReporter reporter;
+  CompiledStrings strings;
+  Platform platform{*copy, reporter, strings};
+  WxsSubstitutions substitutions;
+  substitutions.file_id = file_id;
+  substitutions.bin = GetInstallDirectory(platform, InstallDirectory::kBin);
+  substitutions.help = GetInstallDirectory(platform, InstallDirectory::kHelp);
+  substitutions.lib = GetInstallDirectory(platform, InstallDirectory::kLib);
+  substitutions.snapshot_prefix = "HKEY_CLASSES_ROOT\\" +
+                                  LoadProductString(platform, kLanguageProgId) + "\\shell\\Open " +
+                                  LoadProductString(platform, kDisplayName) + " ";
+  return substitutions;
+}
+
 int RunPlan(const Options& options, std::ostream& out, std::ostream& err,
             const std::vector<RegFault>& faults) {
   const std::string module_path = ModulePath(options.module_path);
@@ -104,7 +128,11 @@ int RunPlan(const Options& options, std::ostream& out, std::ostream& err,
   } else if (options.format == "reg4") {
     out << FormatPlanAsReg(plan.changes, RegFileFormat::kRegedit4);
   } else if (options.format == "wxs") {
-    out << FormatPlanAsWxs(header, plan.changes);
+    if (options.file_id.empty() || options.file_id.find_first_of("[]") != std::string::npos) {
+      throw UsageError("--file-id: must be a File id, not empty and without brackets");
+    }
+    out << FormatPlanAsWxs(header, plan.changes, SubstitutionsFor(*machine, options.file_id),
+                           GetDirKeyPath());
   } else {
     out << FormatPlanAsJson(header, plan.changes);
   }
@@ -124,6 +152,11 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
   if (!machine) machine = LoadMachine(options.machine);
 
   const VerifyResult result = VerifyRegistration(*machine, module_path);
+  if (options.verify_format == "json") {
+    out << FormatVerifyAsJson(result);
+    for (const std::string& message : result.messages) err << ForConsole(message) << "\n";
+    return result.findings.empty() ? kExitOk : kExitFindings;
+  }
   for (const std::string& line : DescribeFindings(result.findings)) {
     out << ForConsole(line) << "\n";
   }
@@ -173,9 +206,14 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
   AddMachineOptions(plan, &options);
   plan->add_option("--format", options.format,
                    "reg: a registry file as reg export writes it (REGEDIT5, UTF-16LE); "
-                   "reg4: the same as REGEDIT4 (single-byte); wxs: a WiX v4 fragment of "
-                   "the additions; json")
+                   "reg4: the same as REGEDIT4 (single-byte); wxs: a WiX v3 fragment of "
+                   "the additions for a package, with the module path as [#FILE-ID] and the "
+                   "shared system's directories as properties read at installation; json")
       ->check(CLI::IsMember({"reg", "reg4", "wxs", "json"}))
+      ->capture_default_str();
+  plan->add_option("--file-id", options.file_id,
+                   "wxs: the File id of the module in the package")
+      ->type_name("ID")
       ->capture_default_str();
 
   CLI::App* verify = app.add_subcommand(
@@ -185,6 +223,11 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       "On Windows without --machine, the live registry's keys that registration reads "
       "and writes are compared, in both views.");
   AddMachineOptions(verify, &options);
+  verify->add_option("--format", options.verify_format,
+                     "text: one line per finding and a last line with the state; json: the "
+                     "state and the missing, different and left-over entries")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->capture_default_str();
 
   CLI::App* machine = app.add_subcommand(
       "machine", "Print the built-in machine image as a registry file, to seed a test "
