@@ -46,15 +46,13 @@ EXECUTE_BITS = {
     "commit": IN_SCRIPT | COMMIT,
 }
 
-# The two tables this script adds rows to: column names, types, keys.
-IDT_HEADERS = {
-    "CustomAction": ("Action\tType\tSource\tTarget\tExtendedType\n"
-                     "s72\ti2\tS72\tS255\tI4\n"
-                     "CustomAction\tAction\n"),
-    "Registry": ("Registry\tRoot\tKey\tName\tValue\tComponent_\n"
-                 "s72\ti2\tl255\tL255\tL0\ts72\n"
-                 "Registry\tRegistry\n"),
+# The columns this script fills in the two tables it adds rows to; the
+# integer ones are written without quotes.
+COLUMNS = {
+    "CustomAction": ["Action", "Type", "Source", "Target"],
+    "Registry": ["Registry", "Root", "Key", "Name", "Component_"],
 }
+INTEGER_COLUMNS = {"Type", "Root"}
 ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
 
 
@@ -106,7 +104,7 @@ def split_sources(sources, work):
                         raise BuildError("RegistryKey %r %r: unknown root or no key" % (root, key))
                     name = "reg" + hashlib.md5(("%s\\%s\\+" % (root, key)).upper().encode(
                         "utf-8")).hexdigest().upper()
-                    keys.append([name, str(ROOTS[root]), key, "+", "", component.get("Id")])
+                    keys.append([name, str(ROOTS[root]), key, "+", component.get("Id")])
                     component.remove(element)
     copies, rows = [], []
     for number, (source, tree) in enumerate(zip(sources, trees)):
@@ -136,20 +134,17 @@ def table(package, name):
     return [line.split("\t") for line in text.splitlines()[3:] if line]
 
 
-def add_rows(package, name, rows, work):
-    """Imports table `name` again with `rows` added to what it holds."""
-    if not rows:
-        return
+def add_rows(package, name, rows):
+    """Inserts `rows` into table `name` with msibuild's SQL (an exported and
+    re-imported table would lose the tabs inside its texts)."""
+    columns = COLUMNS[name]
     for row in rows:
-        if any("\t" in field or "\n" in field for field in row):
-            raise BuildError("%s row %r: tab or line break in a field" % (name, row[0]))
-    columns = IDT_HEADERS[name].count("\t", 0, IDT_HEADERS[name].index("\n")) + 1
-    idt = os.path.join(work, name + ".idt")
-    with open(idt, "w", newline="\r\n") as f:
-        f.write(IDT_HEADERS[name])
-        for row in table(package, name) + rows:
-            f.write("\t".join((row + [""] * columns)[:columns]) + "\n")
-    run(["msibuild", package, "-i", idt])
+        if any("'" in field for field in row):
+            raise BuildError("%s row %r: a quote cannot be inserted" % (name, row[0]))
+        values = ", ".join(field if column in INTEGER_COLUMNS else "'%s'" % field
+                           for column, field in zip(columns, row))
+        run(["msibuild", package, "-q", "INSERT INTO `%s` (%s) VALUES (%s)" % (
+            name, ", ".join("`%s`" % column for column in columns), values)])
 
 
 def build(output, sources, defines):
@@ -164,9 +159,9 @@ def build(output, sources, defines):
                 value = os.path.relpath(value, work)
             command += ["-D", "%s=%s" % (name, value)]
         run(command + copies, cwd=work)
-        add_rows(output, "CustomAction", [[name, str(kind), directory, target, ""]
-                                          for name, kind, directory, target in rows], work)
-        add_rows(output, "Registry", keys, work)
+    add_rows(output, "CustomAction", [[name, str(kind), directory, target]
+                                      for name, kind, directory, target in rows])
+    add_rows(output, "Registry", keys)
     actions = {row[0] for row in table(output, "CustomAction")}
     directories = {row[0] for row in table(output, "Directory")}
     for name, _, directory, _ in rows:
@@ -177,9 +172,9 @@ def build(output, sources, defines):
     for name in [row[0] for row in rows]:
         if name not in scheduled:
             raise BuildError("CustomAction %s is not in InstallExecuteSequence" % name)
-    defined_elsewhere = {element.get("Action") for source in sources
+    scheduled_custom = {element.get("Action") for source in sources
                          for element in ET.parse(source).iter(NS + "Custom")}
-    for name in defined_elsewhere - actions:
+    for name in scheduled_custom - actions:
         raise BuildError("InstallExecuteSequence names %s, which has no CustomAction row"
                          % name)
 
