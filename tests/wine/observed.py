@@ -435,8 +435,8 @@ def quiet_failure(lab):
         prefix.env["DISPLAY"] = display.name
         with prefix.persistent_server():
             volatile_company(lab)
-            registration = Started(prefix, ["regsvr32", "/s", "/n", "/i:quiet", MODULE_PATH],
-                                   "+relay,+debugstr")
+            registration = prefix.start(["regsvr32", "/s", "/n", "/i:quiet", MODULE_PATH],
+                                        "+relay,+debugstr")
             window = display.wait_for_window(CAPTION, timeout=60,
                                              while_running=registration.process)
             if not checks.true(window is None, "a box appeared"):
