@@ -21,6 +21,7 @@ prefix is removed when it passes and kept, with its logs, when it fails.
 """
 
 import argparse
+import collections
 import concurrent.futures
 import json
 import os
@@ -530,6 +531,9 @@ def package_property(package, name):
     raise winelab.WineError("%s has no property %s" % (package, name))
 
 
+MsiRun = collections.namedtuple("MsiRun", "code log seconds stderr")
+
+
 class PackageLab(Lab):
     """A scenario of the package: the prefix, the package in it, msiexec."""
 
@@ -553,15 +557,15 @@ class PackageLab(Lab):
             raise winelab.WineError("build_msi.py %s: %s" % (name, run.stdout))
         return self.prefix.install(output, "C:\\plgtest\\" + name)
 
-    def msiexec(self, *arguments, wanted=0):
+    def msiexec(self, *arguments, wanted=0, debug=None):
         """msiexec ARGUMENTS /qn /l*v LOG through exit_code.exe, which sees the
-        whole exit code: (exit code, log text, seconds)."""
+        whole exit code: an MsiRun."""
         self.runs += 1
         log = "C:\\plgtest\\msiexec-%d.log" % self.runs
         what = "msiexec " + " ".join(arguments)
         started = time.monotonic()
         run = self.prefix.run(EXIT_CODE_PATH, "msiexec", *arguments, "/qn", "/l*v", log,
-                              timeout=180)
+                              debug=debug, timeout=180)
         seconds = time.monotonic() - started
         code = int(run.stdout.split("exit=")[1]) if "exit=" in run.stdout else None
         if wanted is not None and not self.checks.equal(code, wanted, what + " exit code"):
@@ -572,7 +576,7 @@ class PackageLab(Lab):
         except OSError:
             text = ""
         print("%s: exit code %s in %.1f s" % (what, code, seconds))
-        return code, text, seconds
+        return MsiRun(code, text, seconds, run.stderr)
 
     def verify(self, tool, wanted, state):
         """plgreg verify on the live registry, as a fleet's detection check
@@ -648,11 +652,10 @@ def msi_repair(lab):
     before, installed = install_package(lab, SEED_TWO_VIEWS)
     os.remove(prefix.unix_path(MODULE_PATH))
     prefix.run("reg", "delete", "HKCR\\Pellagor Language", "/f", check=True)
-    code, _, _ = lab.msiexec("/fa", lab.product_code, wanted=None)
-    if code != 0:
-        stderr = prefix.run("msiexec", "/fa", lab.product_code, "/qn", debug="fixme+all").stderr
-        checks.true(code == 1 and WINE_REPAIR_REFUSED in stderr,
-                    "msiexec /fa failed (%s) other than as Wine 8 does" % code)
+    repair = lab.msiexec("/fa", lab.product_code, wanted=None, debug="fixme+all")
+    if repair.code != 0:
+        checks.true(repair.code == 1 and WINE_REPAIR_REFUSED in repair.stderr,
+                    "msiexec /fa failed (%s) other than as Wine 8 does" % repair.code)
         checks.true(not lab.module_file_present(), "msiexec /fa did something after all")
         lab.msiexec("/i", PACKAGE_PATH, "REINSTALL=ALL", "REINSTALLMODE=a")
     repaired = lab.snapshot()
@@ -718,9 +721,9 @@ def msi_upgrade(lab):
     before = lab.snapshot()
     lab.msiexec("/i", older)
     checks.equal(installed_versions(lab.snapshot()), ["37.0.0"], "installed versions, older build")
-    _, log, _ = lab.msiexec("/i", PACKAGE_PATH)
+    upgrade = lab.msiexec("/i", PACKAGE_PATH)
     checks.true(re.search(r"Action ended [0-9:]+: RemoveExistingProducts\. Return value 1\.",
-                          log), "the log shows no RemoveExistingProducts")
+                          upgrade.log), "the log shows no RemoveExistingProducts")
     check_installed(lab, before, lab.snapshot(), registered_two_views(), "upgrade")
 
 
