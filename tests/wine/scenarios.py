@@ -786,10 +786,10 @@ def msi_failed_registration(lab):
         checks.same_tree(module_view(after), module_view(before),
                          "product's keys after the rollback")
         return
-    # Windows Installer runs the rollback script backwards, so the module is
-    # unregistered before its file goes. Wine 8 runs it forwards: the file
-    # is removed first, regsvr32 cannot load the module, and what the failed
-    # registration wrote stays.
+    # Windows Installer undoes the script in reverse order, so the module is
+    # unregistered before its file goes. Wine 8 runs the custom rollback
+    # action last: the file is removed first, regsvr32 cannot load the
+    # module, and what the failed registration wrote stays.
     removed = re.search(r"Action start [0-9:]+: RemoveFiles\.", rollback)
     checks.true(removed and undone and removed.start() < undone.start(),
                 "RegisterModuleRollback failed, and not because the rollback had removed "
