@@ -1,6 +1,6 @@
 #include "classes/application_class.h"
 
-#include <iterator>
+#include <array>
 #include <string>
 #include <utility>
 
@@ -15,9 +15,7 @@ namespace {
 // Key path relative to HKEY_CLASSES_ROOT and its default value. An empty
 // value leaves the key without one.
 using ApplicationClassRow = std::pair<std::string, std::string>;
-
-// Filled at every run and kept until the next one or the unload.
-ApplicationClassRow ApplicationClassTable[10];
+using ApplicationClassTable = std::array<ApplicationClassRow, 10>;
 
 // The automation server is always the shared modeller, whatever the host
 // string says, its path quoted, started with the trimmed product switch.
@@ -38,7 +36,8 @@ constexpr std::size_t kClassProgIdRow = 8;
 
 constexpr char kApplicationKeyMessage[] = "Unable to create Application key entry";
 
-void FillApplicationClassTable(Platform& platform) {
+// Built at every run: nothing of it exists before the first export call.
+ApplicationClassTable BuildApplicationClassTable(Platform& platform) {
   const std::string prog_id = LoadProductString(platform, kApplicationProgId);
   const std::string major = LoadProductString(platform, kMajorVersion);
   const std::string minor = LoadProductString(platform, kMinorVersion);
@@ -52,29 +51,30 @@ void FillApplicationClassTable(Platform& platform) {
   const std::string class_id = LoadProductString(platform, kApplicationClassId);
   const std::string class_key = "CLSID\\" + class_id;
 
-  ApplicationClassTable[0] = {prog_id, prog_id};
-  ApplicationClassTable[1] = {prog_id + "\\CLSID", class_id};
-  ApplicationClassTable[2] = {prog_id + "\\CurVer", versioned_prog_id};
-  ApplicationClassTable[3] = {versioned_prog_id, prog_id};
-  ApplicationClassTable[4] = {versioned_prog_id + "\\CLSID", class_id};
-  ApplicationClassTable[5] = {class_key, ""};
-  ApplicationClassTable[6] = {class_key + "\\InProcHandler32", "Ole32.dll"};
-  ApplicationClassTable[7] = {class_key + "\\LocalServer32",
-                              BuildAutomationCommand(platform)};
-  ApplicationClassTable[8] = {class_key + "\\ProgID", versioned_prog_id};
-  ApplicationClassTable[9] = {class_key + "\\VersionIndependentProgID", prog_id};
+  return {{
+      {prog_id, prog_id},
+      {prog_id + "\\CLSID", class_id},
+      {prog_id + "\\CurVer", versioned_prog_id},
+      {versioned_prog_id, prog_id},
+      {versioned_prog_id + "\\CLSID", class_id},
+      {class_key, ""},
+      {class_key + "\\InProcHandler32", "Ole32.dll"},
+      {class_key + "\\LocalServer32", BuildAutomationCommand(platform)},
+      {class_key + "\\ProgID", versioned_prog_id},
+      {class_key + "\\VersionIndependentProgID", prog_id},
+  }};
 }
 
 }  // namespace
 
 void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
-  FillApplicationClassTable(platform);
+  const ApplicationClassTable table = BuildApplicationClassTable(platform);
 
   if (mode == kRegister) {
     const bool versioned_prog_id_refused =
-        ApplicationClassTable[kVersionedProgIdRow].first.empty();
-    for (std::size_t row = 0; row < std::size(ApplicationClassTable); ++row) {
-      const auto& [path, value] = ApplicationClassTable[row];
+        table[kVersionedProgIdRow].first.empty();
+    for (std::size_t row = 0; row < table.size(); ++row) {
+      const auto& [path, value] = table[row];
       // Without a versioned ProgID the marker would be an empty CurVer, which
       // counts as another version for good and keeps every later
       // unregistration from removing the shared entries; its rows are refused
@@ -103,11 +103,11 @@ void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
   // carries the marker that tells which version owns the shared entries.
   if (IsProductVersionCurrent(platform)) {
     static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
-                                         ApplicationClassTable[kProgIdRow].first));
+                                         table[kProgIdRow].first));
   }
   for (std::size_t row : {kVersionedProgIdRow, kClassKeyRow}) {
     static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
-                                         ApplicationClassTable[row].first));
+                                         table[row].first));
   }
 }
 

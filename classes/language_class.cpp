@@ -1,5 +1,6 @@
 #include "classes/language_class.h"
 
+#include <array>
 #include <iterator>
 #include <optional>
 
@@ -19,17 +20,12 @@ struct LanguageClassRow {
   std::optional<std::string> value;
 };
 
-LanguageClassRow LanguageClassTable[] = {
-    {"AuxUserType\\2", std::nullopt},
-    {"AuxUserType\\3", std::nullopt},
-    {"DefaultIcon", std::nullopt},
-    {"InprocHandler32", std::nullopt},
-    {"LocalServer32", std::nullopt},
-    {"MiscStatus", std::nullopt},
-    {"ProgID", std::nullopt},
-    {"Verb\\0", std::nullopt},
-    {"Verb\\1", std::nullopt},
+constexpr const char* kLanguageClassSubkeys[] = {
+    "AuxUserType\\2", "AuxUserType\\3", "DefaultIcon", "InprocHandler32",
+    "LocalServer32", "MiscStatus", "ProgID", "Verb\\0", "Verb\\1",
 };
+
+using LanguageClassTable = std::array<LanguageClassRow, std::size(kLanguageClassSubkeys)>;
 
 std::string ClassKeyPath(const std::string& class_id) { return "CLSID\\" + class_id; }
 
@@ -46,7 +42,9 @@ std::string BuildHostCommand(Platform& platform) {
   return command;
 }
 
-void FillLanguageClassTable(Platform& platform, const std::string& module_path) {
+// Built at every registration: nothing of it exists before the first export
+// call.
+LanguageClassTable BuildLanguageClassTable(Platform& platform, const std::string& module_path) {
   const std::string values[] = {
       LoadProductString(platform, kDocumentExtension) + " View",
       LoadProductString(platform, kProductName),
@@ -58,10 +56,12 @@ void FillLanguageClassTable(Platform& platform, const std::string& module_path) 
       "&Edit,0,2",
       "&Open,0,2",
   };
-  static_assert(std::size(values) == std::size(LanguageClassTable));
+  static_assert(std::size(values) == std::size(kLanguageClassSubkeys));
+  LanguageClassTable table;
   for (std::size_t i = 0; i < std::size(values); ++i) {
-    LanguageClassTable[i].value = values[i];
+    table[i] = {kLanguageClassSubkeys[i], values[i]};
   }
+  return table;
 }
 
 void WriteLanguageClassRow(Platform& platform, const std::string& class_key,
@@ -96,8 +96,8 @@ void RegisterLanguageClass(Platform& platform, RegistrationMode mode,
       ClassKeyPath(LoadProductString(platform, kLanguageClassId));
 
   if (mode == kRegister) {
-    FillLanguageClassTable(platform, module_path);
-    for (LanguageClassRow& row : LanguageClassTable) {
+    LanguageClassTable table = BuildLanguageClassTable(platform, module_path);
+    for (LanguageClassRow& row : table) {
       WriteLanguageClassRow(platform, class_key, row);
     }
     WriteLibraryIcon(platform, module_path);

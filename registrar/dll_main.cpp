@@ -12,9 +12,10 @@
 
 namespace {
 
+// The module holds no object that needs constructing: it is linked without
+// the C runtime's start-up (registrar/CMakeLists.txt), so DllMain is the
+// whole of what a load runs.
 HINSTANCE g_module_instance = nullptr;
-// Set by DllRegisterServer; left as it was by DllUnregisterServer.
-std::string g_module_path;
 
 // The module's full file name, however long the path.
 std::string ReadModulePath(HINSTANCE module) {
@@ -30,31 +31,27 @@ std::string ReadModulePath(HINSTANCE module) {
 }
 
 // Runs one export's work with the Win32 registry, this module's strings and
-// the message delivery the caller can take.
+// the message delivery the caller can take. Built without C++ exceptions:
+// memory running out raises STATUS_NO_MEMORY (module_runtime.cpp).
 template <typename Body>
 HRESULT RunExport(bool quiet, Body body) {
-  try {
-    plg::Win32Registry registry;
-    plg::MessageBoxReporter boxes;
-    plg::DebugOutputReporter debug_output;
-    plg::MessageReporter& reporter =
-        plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation()) ==
-                plg::MessageDelivery::kMessageBox
-            ? static_cast<plg::MessageReporter&>(boxes)
-            : debug_output;
-    // Strings come from this module's own table, not the caller's.
-    plg::ModuleStrings strings(g_module_instance);
-    plg::Platform platform{registry, reporter, strings};
-    return static_cast<HRESULT>(body(platform));
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  plg::Win32Registry registry;
+  plg::MessageBoxReporter boxes;
+  plg::DebugOutputReporter debug_output;
+  plg::MessageReporter& reporter =
+      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation()) ==
+              plg::MessageDelivery::kMessageBox
+          ? static_cast<plg::MessageReporter&>(boxes)
+          : debug_output;
+  // Strings come from this module's own table, not the caller's.
+  plg::ModuleStrings strings(g_module_instance);
+  plg::Platform platform{registry, reporter, strings};
+  return static_cast<HRESULT>(body(platform));
 }
 
 HRESULT Register(bool quiet) {
   return RunExport(quiet, [](plg::Platform& platform) {
-    g_module_path = ReadModulePath(g_module_instance);
-    return plg::RegisterProduct(platform, g_module_path);
+    return plg::RegisterProduct(platform, ReadModulePath(g_module_instance));
   });
 }
 

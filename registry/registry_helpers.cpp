@@ -1,6 +1,6 @@
 #include "registry/registry_helpers.h"
 
-#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "resources/product_strings.h"
@@ -60,10 +60,7 @@ bool DeleteTreeAtDepth(Platform& platform, RegistryRoot root,
 }  // namespace
 
 std::string GetVersionString() {
-  char text[32];
-  std::snprintf(text, sizeof text, "%d.%d", kProductMajorVersion,
-                kProductMinorVersion);
-  return text;
+  return std::to_string(kProductMajorVersion) + "." + std::to_string(kProductMinorVersion);
 }
 
 std::string GetOptionsKeyPath() {

@@ -1,6 +1,5 @@
 #include "settings/menu_settings.h"
 
-#include <cstdio>
 #include <iterator>
 #include <string>
 
@@ -39,8 +38,9 @@ void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
     return;
   }
   for (int i = 0; i < count; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%04d", i);
+    // "0000", "0001", ...: four digits at least.
+    std::string name = std::to_string(i);
+    if (name.size() < 4) name.insert(0, 4 - name.size(), '0');
     // A row the host does not get only leaves its menu item as it was; the
     // other rows still apply, and the user is not bothered.
     static_cast<void>(SetRegistryString(platform, key, name, rows[i]));

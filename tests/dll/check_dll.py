@@ -3,6 +3,7 @@
 
   check_dll.py linkage  DLL            PE32+ DLL, two exports, system imports only
   check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest
+  check_dll.py load DLL MAP             what a load runs: DllMain only, code <= 64 KB
 
 Needs pefile (Debian: python3-pefile, for /usr/bin/python3). Prints every
 mismatch and exits 1 if there was any.
@@ -74,6 +75,40 @@ def check_linkage(pe):
         missing = sorted(functions - imported.get(dll, set()))
         check(not missing, "%s: missing imports %s" % (dll, ", ".join(missing)))
     print("imports:", ", ".join(sorted(imported)))
+
+
+# ---------------------------------------------------------------------------
+# What a load runs. The module is linked without the C runtime's start-up
+# (registrar/CMakeLists.txt), so a static constructor would silently never
+# run, and anything that brings exception handling, thread support or TLS
+# back brings back its start-up cost and most of the code.
+
+MAX_CODE_SIZE = 64 * 1024
+# Archive members that must not be linked: the C runtime's DLL start-up, TLS
+# support, the C++ exception runtime, winpthread.
+UNWANTED_MEMBERS = re.compile(
+    r"(dllcrt\d\.o|tlssup|tlsthrd|eh_personality|eh_throw|cp-demangle|emutls|"
+    r"libwinpthread|pthread)")
+# Input sections of static constructors and TLS in the linker map.
+START_UP_SECTIONS = re.compile(r"^ (\.ctors\S*|\.CRT\$X[CIL]\S*|\.tls\S*)\s+0x\w+\s+0x(\w+)\s")
+
+
+def check_load(pe, map_text):
+    text = [s for s in pe.sections if s.Name.rstrip(b"\0") == b".text"]
+    if check(len(text) == 1, "no single .text section"):
+        size = text[0].Misc_VirtualSize
+        check(size <= MAX_CODE_SIZE, "code section of %d bytes, more than %d" % (size, MAX_CODE_SIZE))
+        print("code section: %d bytes" % size)
+    tls = pe.OPTIONAL_HEADER.DATA_DIRECTORY[9]
+    expect_equal(tls.Size, 0, "size of the TLS directory")
+    members = re.findall(r"^\S*\((\S+)\)\n", map_text, re.MULTILINE)
+    for member in sorted(set(members)):
+        check(not UNWANTED_MEMBERS.search(member), "links %s" % member)
+    check(members, "the map lists no archive member: not a linker map?")
+    for line in map_text.splitlines():
+        match = START_UP_SECTIONS.match(line)
+        if match and int(match.group(2), 16) != 0:
+            check(False, "start-up code or data linked: %s" % line.strip())
 
 
 # ---------------------------------------------------------------------------
@@ -263,6 +298,9 @@ def check_manifest(table):
 def main(argv):
     if len(argv) == 3 and argv[1] == "linkage":
         check_linkage(pefile.PE(argv[2]))
+    elif len(argv) == 4 and argv[1] == "load":
+        with open(argv[3], encoding="utf-8", errors="replace") as map_file:
+            check_load(pefile.PE(argv[2]), map_file.read())
     elif len(argv) == 4 and argv[1] == "resources":
         pe = pefile.PE(argv[2])
         table = resource_table(pe)
