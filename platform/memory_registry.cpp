@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace plg {
@@ -18,7 +19,7 @@ constexpr char16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Key names compare as Windows compares them: by upper-cased UTF-16.
-char16_t UpperCase(char16_t c) {
+constexpr char16_t UpperCase(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
   switch (c) {
@@ -30,10 +31,72 @@ char16_t UpperCase(char16_t c) {
   }
 }
 
-std::u16string Fold(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& c : folded) c = UpperCase(c);
-  return folded;
+char AnsiOf(char16_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  const char16_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
+  return hit == std::end(kCp1252High) ? '?'
+                                      : static_cast<char>(0x80 + (hit - std::begin(kCp1252High)));
+}
+
+constexpr char16_t WideOf(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte >= 0x80 && byte < 0xA0) ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
+// Each byte of code page 1252 as its upper-cased UTF-16 character.
+struct FoldedAnsiTable {
+  char16_t folded[256] = {};
+  constexpr FoldedAnsiTable() {
+    for (int byte = 0; byte < 256; ++byte) folded[byte] = UpperCase(WideOf(static_cast<char>(byte)));
+  }
+  constexpr char16_t operator[](char c) const { return folded[static_cast<unsigned char>(c)]; }
+};
+constexpr FoldedAnsiTable kFoldedAnsi;
+
+// A name as the ANSI calls pass it, compared without converting it first.
+struct AnsiName {
+  std::string_view text;
+};
+
+std::size_t Length(std::u16string_view name) { return name.size(); }
+std::size_t Length(AnsiName name) { return name.text.size(); }
+char16_t At(std::u16string_view name, std::size_t i) { return name[i]; }
+char16_t At(AnsiName name, std::size_t i) { return WideOf(name.text[i]); }
+
+// Compares as the folded names compare, without building them: lookups are
+// most of what the registry does, and they allocate nothing.
+template <typename A, typename B>
+int CompareFolded(const A& a, const B& b) {
+  const std::size_t common = std::min(Length(a), Length(b));
+  for (std::size_t i = 0; i < common; ++i) {
+    const char16_t x = UpperCase(At(a, i));
+    const char16_t y = UpperCase(At(b, i));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return Length(a) == Length(b) ? 0 : Length(a) < Length(b) ? -1 : 1;
+}
+
+struct FoldedLess {
+  using is_transparent = void;
+  template <typename A, typename B>
+  bool operator()(const A& a, const B& b) const {
+    return CompareFolded(a, b) < 0;
+  }
+};
+
+// Calls `visit` with each component of a subkey path as the registry splits
+// it (runs of backslashes separate, a trailing one is ignored) until it
+// returns false; returns false then.
+template <typename Visit>
+bool EachComponent(std::string_view path, Visit visit) {
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start && !visit(path.substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 // Wine refuses longer subkey names; Windows' own limit is 255.
@@ -43,26 +106,16 @@ bool IsStringType(ValueType type) {
   return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
-// Splits a subkey path as the registry does: runs of backslashes separate,
-// a trailing one is ignored.
-std::vector<std::u16string> SplitPath(std::string_view path) {
-  std::vector<std::u16string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('\\', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) parts.push_back(AnsiToUtf16(path.substr(start, end - start)));
-    start = end + 1;
-  }
-  return parts;
-}
 
 std::string JoinPath(const std::string& parent, std::string_view path) {
-  std::string full = parent;
-  for (const std::u16string& part : SplitPath(path)) {
+  std::string full;
+  full.reserve(parent.size() + path.size() + 1);
+  full = parent;
+  EachComponent(path, [&](std::string_view part) {
     full += '\\';
-    full += Utf16ToAnsi(part);
-  }
+    full += part;
+    return true;
+  });
   return full;
 }
 
@@ -73,7 +126,7 @@ bool IsValueOp(RegOp op) {
 
 }  // namespace
 
-struct MemoryRegistry::Node {
+struct MemoryRegistry::Node : std::enable_shared_from_this<Node> {
   struct Value {
     std::u16string name;
     ValueType type;
@@ -83,7 +136,9 @@ struct MemoryRegistry::Node {
   std::u16string name;
   Node* parent = nullptr;
   bool deleted = false;
-  std::map<std::u16string, std::shared_ptr<Node>> children;  // by Fold(name)
+  // Keyed by the child's own `name`, compared folded; a handle keeps its
+  // node alive after deletion.
+  std::map<std::u16string_view, std::shared_ptr<Node>, FoldedLess> children;
   std::vector<Value> values;
 
   // Enumeration by index walks `children` in order; callers enumerate index
@@ -103,35 +158,42 @@ struct MemoryRegistry::Node {
   }
 
   void RemoveChild(const Node& child) {
-    children.erase(Fold(child.name));
+    children.erase(child.name);
     enumeration_valid = false;
   }
 
-  Value* FindValue(std::u16string_view value_name) {
-    const std::u16string folded = Fold(value_name);
-    for (Value& value : values) {
-      if (Fold(value.name) == folded) return &value;
-    }
-    return nullptr;
+  template <typename Name>
+  std::vector<Value>::iterator ValueNamed(const Name& value_name) {
+    return std::find_if(values.begin(), values.end(), [&](const Value& value) {
+      return CompareFolded(std::u16string_view(value.name), value_name) == 0;
+    });
   }
 
-  std::shared_ptr<Node> Child(std::u16string_view child_name) const {
-    auto it = children.find(Fold(child_name));
-    return it == children.end() ? nullptr : it->second;
+  template <typename Name>
+  Value* FindValue(const Name& value_name) {
+    auto it = ValueNamed(value_name);
+    return it == values.end() ? nullptr : &*it;
   }
 
-  std::shared_ptr<Node> AddChild(std::u16string child_name) {
+  template <typename Name>
+  Node* Child(const Name& child_name) const {
+    auto it = children.find(child_name);
+    return it == children.end() ? nullptr : it->second.get();
+  }
+
+  Node* AddChild(std::u16string child_name) {
     auto node = std::make_shared<Node>();
     node->name = std::move(child_name);
     node->parent = this;
-    children[Fold(node->name)] = node;
+    Node* added = node.get();
+    children.emplace(added->name, std::move(node));
     enumeration_valid = false;
-    return node;
+    return added;
   }
 
   void MarkDeleted() {
     deleted = true;
-    for (auto& [folded, child] : children) child->MarkDeleted();
+    for (auto& [child_name, child] : children) child->MarkDeleted();
     children.clear();
     enumeration.clear();
     enumeration_valid = false;
@@ -172,36 +234,42 @@ std::u16string AnsiToUtf16(std::string_view text) {
 std::string Utf16ToAnsi(std::u16string_view text) {
   std::string narrow;
   narrow.reserve(text.size());
-  for (char16_t c : text) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-      narrow += static_cast<char>(c);
-      continue;
-    }
-    const char16_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
-    narrow += hit == std::end(kCp1252High)
-                  ? '?'
-                  : static_cast<char>(0x80 + (hit - std::begin(kCp1252High)));
-  }
+  for (char16_t c : text) narrow += AnsiOf(c);
   return narrow;
 }
 
 // "HKEY_CLASSES_ROOT\x" and "HKEY_LOCAL_MACHINE\Software\Classes\x" name the
 // same key; the canonical form folds case, separators and that alias.
+void CanonicalKeyPath(std::string_view path, std::u16string* canonical) {
+  // One pass into the caller's buffer, sized once and written through a
+  // pointer: the containment check and the fault matching canonicalise every
+  // path they see.
+  constexpr std::u16string_view kClasses = u"HKEY_CLASSES_ROOT";
+  constexpr std::u16string_view kClassesKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES";
+  canonical->resize(path.size() + kClassesKey.size());
+  char16_t* const start = canonical->data();
+  char16_t* out = start;
+  EachComponent(path, [&](std::string_view part) {
+    if (out == start && CompareFolded(AnsiName{part}, kClasses) == 0) {
+      out = std::copy(kClassesKey.begin(), kClassesKey.end(), out);
+      return true;
+    }
+    if (out != start) *out++ = u'\\';
+    for (char c : part) *out++ = kFoldedAnsi[c];
+    return true;
+  });
+  canonical->resize(static_cast<std::size_t>(out - start));
+}
+
 std::u16string CanonicalKeyPath(std::string_view path) {
   std::u16string canonical;
-  for (const std::u16string& part : SplitPath(path)) {
-    if (!canonical.empty()) canonical += u'\\';
-    canonical += Fold(part);
-  }
-  const std::u16string classes = u"HKEY_CLASSES_ROOT";
-  if (canonical.compare(0, classes.size(), classes) == 0 &&
-      (canonical.size() == classes.size() || canonical[classes.size()] == u'\\')) {
-    canonical.replace(0, classes.size(), u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES");
-  }
+  CanonicalKeyPath(path, &canonical);
   return canonical;
 }
 
 MemoryRegistry::MemoryRegistry() : machine_(std::make_shared<Node>()) {
+  // A registration makes about 150 calls and an unregistration about 200.
+  calls_.reserve(256);
   machine_->name = u"HKEY_LOCAL_MACHINE";
   classes_ = machine_->AddChild(u"Software")->AddChild(u"Classes");
 }
@@ -214,16 +282,18 @@ void MemoryRegistry::InjectFault(RegFault fault) {
 
 void MemoryRegistry::ClearFaults() { faults_.clear(); }
 
-RegStatus MemoryRegistry::Intercept(RegOp op, const std::string& path,
+RegStatus MemoryRegistry::Intercept(RegOp op, std::string path,
                                     std::string_view value) {
   RegStatus status = kSuccess;
-  const std::u16string canonical = faults_.empty() ? std::u16string() : CanonicalKeyPath(path);
+  const bool by_path = std::any_of(faults_.begin(), faults_.end(),
+                                   [](const ActiveFault& active) { return !active.fault.path.empty(); });
+  const std::u16string canonical = by_path ? CanonicalKeyPath(path) : std::u16string();
   for (ActiveFault& active : faults_) {
     const RegFault& fault = active.fault;
     if (fault.op != RegOp::kAny && fault.op != op) continue;
     if (!fault.path.empty() && CanonicalKeyPath(fault.path) != canonical) continue;
     if (fault.value && (!IsValueOp(op) ||
-                        Fold(AnsiToUtf16(*fault.value)) != Fold(AnsiToUtf16(value)))) {
+                        CompareFolded(AnsiName{*fault.value}, AnsiName{value}) != 0)) {
       continue;
     }
     const int index = active.seen++;
@@ -232,64 +302,84 @@ RegStatus MemoryRegistry::Intercept(RegOp op, const std::string& path,
     status = fault.error;
     break;
   }
-  calls_.push_back(RegCall{op, path, std::string(value), status});
+  calls_.push_back(RegCall{op, std::move(path), std::string(value), status});
   return status;
 }
 
-RegStatus MemoryRegistry::NodeFor(const RegKey& key,
-                                  std::shared_ptr<Node>* node) const {
+RegStatus MemoryRegistry::NodeFor(const RegKey& key, Node** node) const {
   if (key.is_root()) {
-    *node = key.root() == RegistryRoot::kClassesRoot ? classes_ : machine_;
+    *node = key.root() == RegistryRoot::kClassesRoot ? classes_ : machine_.get();
     return kSuccess;
   }
-  auto it = handles_.find(key.handle());
+  auto it = FindHandle(key.handle());
   if (it == handles_.end()) return kErrorInvalidHandle;
   if (it->second->deleted) return kErrorKeyDeleted;
-  *node = it->second;
+  *node = it->second.get();
   return kSuccess;
 }
 
-KeyHandle MemoryRegistry::AddHandle(std::shared_ptr<Node> node) {
+KeyHandle MemoryRegistry::AddHandle(Node* node) {
   const KeyHandle handle = next_handle_;
   next_handle_ += 4;
-  handles_[handle] = std::move(node);
+  handles_.emplace_back(handle, node->shared_from_this());
   return handle;
+}
+
+// Few keys are open at a time, the last opened most often used: a search
+// from the back beats a tree and allocates nothing.
+std::vector<std::pair<KeyHandle, std::shared_ptr<MemoryRegistry::Node>>>::const_iterator
+MemoryRegistry::FindHandle(KeyHandle handle) const {
+  auto it = std::find_if(handles_.rbegin(), handles_.rend(),
+                         [&](const auto& entry) { return entry.first == handle; });
+  return it == handles_.rend() ? handles_.end() : std::prev(it.base());
+}
+
+// Refusals every call that takes a subkey path makes before it looks.
+RegStatus MemoryRegistry::CheckSubkeyPath(std::string_view path) const {
+  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
+  if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
+  return kSuccess;
 }
 
 RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent,
                                       std::string_view path, RegAccess,
                                       KeyHandle* handle) {
-  const std::string full = JoinPath(parent.path(), path);
-  if (RegStatus fault = Intercept(RegOp::kCreateKey, full, {})) return fault;
-  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
-  if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
-  std::shared_ptr<Node> node;
+  if (RegStatus fault = Intercept(RegOp::kCreateKey, JoinPath(parent.path(), path), {})) {
+    return fault;
+  }
+  if (RegStatus status = CheckSubkeyPath(path)) return status;
+  Node* node = nullptr;
   if (RegStatus status = NodeFor(parent, &node)) return status;
-  const std::vector<std::u16string> parts = SplitPath(path);
-  for (const std::u16string& part : parts) {
-    if (part.size() > kMaxKeyNameLength) return kErrorInvalidParameter;
-  }
-  for (const std::u16string& part : parts) {
-    std::shared_ptr<Node> child = node->Child(part);
-    node = child ? child : node->AddChild(part);
-  }
+  const bool names_fit = EachComponent(
+      path, [](std::string_view part) { return part.size() <= kMaxKeyNameLength; });
+  if (!names_fit) return kErrorInvalidParameter;
+  EachComponent(path, [&](std::string_view part) {
+    Node* child = node->Child(AnsiName{part});
+    node = child != nullptr ? child : node->AddChild(AnsiToUtf16(part));
+    return true;
+  });
   *handle = AddHandle(node);
   return kSuccess;
 }
 
 RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
                                     RegAccess, KeyHandle* handle) {
-  const std::string full = JoinPath(parent.path(), path);
-  if (RegStatus fault = Intercept(RegOp::kOpenKey, full, {})) return fault;
-  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
-  if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
-  std::shared_ptr<Node> node;
-  if (RegStatus status = NodeFor(parent, &node)) return status;
-  for (const std::u16string& part : SplitPath(path)) {
-    if (part.size() > kMaxKeyNameLength) return kErrorInvalidParameter;
-    node = node->Child(part);
-    if (!node) return kErrorFileNotFound;
+  if (RegStatus fault = Intercept(RegOp::kOpenKey, JoinPath(parent.path(), path), {})) {
+    return fault;
   }
+  if (RegStatus status = CheckSubkeyPath(path)) return status;
+  Node* node = nullptr;
+  if (RegStatus status = NodeFor(parent, &node)) return status;
+  RegStatus status = kSuccess;
+  EachComponent(path, [&](std::string_view part) {
+    if (part.size() > kMaxKeyNameLength) {
+      status = kErrorInvalidParameter;
+    } else if ((node = node->Child(AnsiName{part})) == nullptr) {
+      status = kErrorFileNotFound;
+    }
+    return status == kSuccess;
+  });
+  if (status != kSuccess) return status;
   *handle = AddHandle(node);
   return kSuccess;
 }
@@ -298,20 +388,19 @@ RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name,
                                      ValueType type, const void* data,
                                      std::size_t size) {
   if (RegStatus fault = Intercept(RegOp::kSetValue, key.path(), name)) return fault;
-  std::shared_ptr<Node> node;
+  Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   // RegSetValueExA counts a terminating zero the caller left out.
   if (IsStringType(type) && size > 0 && bytes[size - 1] != 0 && bytes[size] == 0) {
     ++size;
   }
-  std::vector<std::uint8_t> stored(bytes, bytes + size);
-  const std::u16string wide_name = AnsiToUtf16(name);
-  if (Node::Value* existing = node->FindValue(wide_name)) {
+  if (Node::Value* existing = node->FindValue(AnsiName{name})) {
     existing->type = type;
-    existing->data = std::move(stored);
+    existing->data.assign(bytes, bytes + size);
   } else {
-    node->values.push_back(Node::Value{wide_name, type, std::move(stored)});
+    node->values.push_back(
+        Node::Value{AnsiToUtf16(name), type, std::vector<std::uint8_t>(bytes, bytes + size)});
   }
   return kSuccess;
 }
@@ -319,9 +408,9 @@ RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name,
 RegStatus MemoryRegistry::DoQueryValue(const RegKey& key, std::string_view name,
                                        std::size_t capacity, RegValue* value) {
   if (RegStatus fault = Intercept(RegOp::kQueryValue, key.path(), name)) return fault;
-  std::shared_ptr<Node> node;
+  Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
-  const Node::Value* found = node->FindValue(AnsiToUtf16(name));
+  const Node::Value* found = node->FindValue(AnsiName{name});
   if (found == nullptr) return kErrorFileNotFound;
   if (found->data.size() > capacity) return kErrorMoreData;
   value->type = found->type;
@@ -331,101 +420,114 @@ RegStatus MemoryRegistry::DoQueryValue(const RegKey& key, std::string_view name,
 
 RegStatus MemoryRegistry::DoQueryInfo(const RegKey& key, KeyInfo* info) {
   if (RegStatus fault = Intercept(RegOp::kQueryInfo, key.path(), {})) return fault;
-  std::shared_ptr<Node> node;
+  Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   info->subkeys = static_cast<std::uint32_t>(node->children.size());
   info->values = static_cast<std::uint32_t>(node->values.size());
   return kSuccess;
 }
 
+// What both enumeration calls share: the log, the checks, the child.
+RegStatus MemoryRegistry::ChildToEnumerate(const RegKey& key, std::uint32_t index,
+                                           std::size_t capacity, const Node** child) {
+  if (RegStatus fault = Intercept(RegOp::kEnumKey, key.path(), {})) return fault;
+  Node* node = nullptr;
+  if (RegStatus status = NodeFor(key, &node)) return status;
+  const Node* found = node->ChildAt(index);
+  if (found == nullptr) return kErrorNoMoreItems;
+  // Code page 1252 is single-byte, so the ANSI name has as many characters.
+  if (found->name.size() + 1 > capacity) return kErrorMoreData;
+  *child = found;
+  return kSuccess;
+}
+
 RegStatus MemoryRegistry::DoEnumKeyW(const RegKey& key, std::uint32_t index,
                                      std::size_t capacity,
                                      std::u16string* name) {
-  if (RegStatus fault = Intercept(RegOp::kEnumKey, key.path(), {})) return fault;
-  std::shared_ptr<Node> node;
-  if (RegStatus status = NodeFor(key, &node)) return status;
-  const Node* child = node->ChildAt(index);
-  if (child == nullptr) return kErrorNoMoreItems;
-  if (child->name.size() + 1 > capacity) return kErrorMoreData;
+  const Node* child = nullptr;
+  if (RegStatus status = ChildToEnumerate(key, index, capacity, &child)) return status;
   *name = child->name;
   return kSuccess;
 }
 
 RegStatus MemoryRegistry::DoEnumKey(const RegKey& key, std::uint32_t index,
                                     std::size_t capacity, std::string* name) {
-  std::u16string wide;
-  // Code page 1252 is single-byte, so the ANSI name has as many characters.
-  if (RegStatus status = DoEnumKeyW(key, index, capacity, &wide)) return status;
-  *name = Utf16ToAnsi(wide);
+  const Node* child = nullptr;
+  if (RegStatus status = ChildToEnumerate(key, index, capacity, &child)) return status;
+  // Into the caller's string: an enumeration reuses one buffer.
+  name->clear();
+  for (char16_t c : child->name) name->push_back(AnsiOf(c));
   return kSuccess;
 }
 
 RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent,
                                       std::string_view path) {
-  const std::string full = JoinPath(parent.path(), path);
-  if (RegStatus fault = Intercept(RegOp::kDeleteKey, full, {})) return fault;
-  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
-  std::shared_ptr<Node> node;
-  if (RegStatus status = NodeFor(parent, &node)) return status;
-  for (const std::u16string& part : SplitPath(path)) {
-    node = node->Child(part);
-    if (!node) return kErrorFileNotFound;
+  if (RegStatus fault = Intercept(RegOp::kDeleteKey, JoinPath(parent.path(), path), {})) {
+    return fault;
   }
+  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
+  Node* node = nullptr;
+  if (RegStatus status = NodeFor(parent, &node)) return status;
+  const bool found = EachComponent(path, [&](std::string_view part) {
+    node = node->Child(AnsiName{part});
+    return node != nullptr;
+  });
+  if (!found) return kErrorFileNotFound;
   if (!node->children.empty()) return kErrorAccessDenied;
   if (node->parent == nullptr || node == classes_) return kErrorAccessDenied;
-  std::shared_ptr<Node> keep = node;
-  node->parent->RemoveChild(*node);
-  node->MarkDeleted();
+  Remove(node);
   return kSuccess;
 }
 
 RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key,
                                         std::string_view name) {
   if (RegStatus fault = Intercept(RegOp::kDeleteValue, key.path(), name)) return fault;
-  std::shared_ptr<Node> node;
+  Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
-  const std::u16string folded = Fold(AnsiToUtf16(name));
-  auto it = std::find_if(node->values.begin(), node->values.end(),
-                         [&](const Node::Value& v) { return Fold(v.name) == folded; });
+  auto it = node->ValueNamed(AnsiName{name});
   if (it == node->values.end()) return kErrorFileNotFound;
   node->values.erase(it);
   return kSuccess;
 }
 
-void MemoryRegistry::DoCloseKey(KeyHandle handle) { handles_.erase(handle); }
+void MemoryRegistry::DoCloseKey(KeyHandle handle) {
+  auto it = FindHandle(handle);
+  if (it != handles_.end()) handles_.erase(it);
+}
 
-std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindPath(
-    std::string_view full_path) const {
-  const std::u16string canonical = CanonicalKeyPath(full_path);
-  const std::u16string machine = u"HKEY_LOCAL_MACHINE";
-  if (canonical.compare(0, machine.size(), machine) != 0) return nullptr;
-  std::shared_ptr<Node> node = machine_;
-  std::size_t start = machine.size() + 1;
-  while (node && start <= canonical.size()) {
-    std::size_t end = canonical.find(u'\\', start);
-    if (end == std::u16string::npos) end = canonical.size();
-    if (end > start) node = node->Child(canonical.substr(start, end - start));
-    start = end + 1;
-  }
+void MemoryRegistry::Remove(Node* node) {
+  // Open handles keep the node; without one it goes with its parent's entry.
+  std::shared_ptr<Node> keep = node->shared_from_this();
+  node->parent->RemoveChild(*node);
+  node->MarkDeleted();
+}
+
+MemoryRegistry::Node* MemoryRegistry::RootOf(std::string_view name) const {
+  if (CompareFolded(AnsiName{name}, AnsiName{"HKEY_CLASSES_ROOT"}) == 0) return classes_;
+  if (CompareFolded(AnsiName{name}, AnsiName{"HKEY_LOCAL_MACHINE"}) == 0) return machine_.get();
+  return nullptr;
+}
+
+MemoryRegistry::Node* MemoryRegistry::FindPath(std::string_view full_path) const {
+  Node* node = nullptr;
+  EachComponent(full_path, [&](std::string_view part) {
+    node = node == nullptr ? RootOf(part) : node->Child(AnsiName{part});
+    return node != nullptr;
+  });
   return node;
 }
 
-std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::MakePath(
-    std::string_view full_path) {
-  std::vector<std::u16string> parts = SplitPath(full_path);
-  std::shared_ptr<Node> node;
-  std::size_t first = 1;
-  if (!parts.empty() && Fold(parts[0]) == u"HKEY_CLASSES_ROOT") {
-    node = classes_;
-  } else if (!parts.empty() && Fold(parts[0]) == u"HKEY_LOCAL_MACHINE") {
-    node = machine_;
-  } else {
-    return nullptr;
-  }
-  for (std::size_t i = first; i < parts.size(); ++i) {
-    std::shared_ptr<Node> child = node->Child(parts[i]);
-    node = child ? child : node->AddChild(parts[i]);
-  }
+MemoryRegistry::Node* MemoryRegistry::MakePath(std::string_view full_path) {
+  Node* node = nullptr;
+  EachComponent(full_path, [&](std::string_view part) {
+    if (node == nullptr) {
+      node = RootOf(part);
+    } else {
+      Node* child = node->Child(AnsiName{part});
+      node = child != nullptr ? child : node->AddChild(AnsiToUtf16(part));
+    }
+    return node != nullptr;
+  });
   return node;
 }
 
@@ -433,14 +535,13 @@ void MemoryRegistry::SeedKey(std::string_view path) { MakePath(path); }
 
 void MemoryRegistry::SeedValue(std::string_view path, std::string_view name,
                                ValueType type, std::vector<std::uint8_t> data) {
-  std::shared_ptr<Node> node = MakePath(path);
-  if (!node) return;
-  const std::u16string wide_name = AnsiToUtf16(name);
-  if (Node::Value* existing = node->FindValue(wide_name)) {
+  Node* node = MakePath(path);
+  if (node == nullptr) return;
+  if (Node::Value* existing = node->FindValue(AnsiName{name})) {
     existing->type = type;
     existing->data = std::move(data);
   } else {
-    node->values.push_back(Node::Value{wide_name, type, std::move(data)});
+    node->values.push_back(Node::Value{AnsiToUtf16(name), type, std::move(data)});
   }
 }
 
@@ -460,8 +561,8 @@ void MemoryRegistry::SeedDword(std::string_view path, std::string_view name,
 }
 
 void MemoryRegistry::SeedKeyW(std::string_view parent, std::u16string_view name) {
-  std::shared_ptr<Node> node = MakePath(parent);
-  if (node && !node->Child(name)) node->AddChild(std::u16string(name));
+  Node* node = MakePath(parent);
+  if (node != nullptr && node->Child(name) == nullptr) node->AddChild(std::u16string(name));
 }
 
 bool MemoryRegistry::KeyExists(std::string_view path) const {
@@ -470,8 +571,8 @@ bool MemoryRegistry::KeyExists(std::string_view path) const {
 
 std::vector<RegEntry> MemoryRegistry::Snapshot(std::string_view path) const {
   std::vector<RegEntry> entries;
-  std::shared_ptr<Node> top = FindPath(path);
-  if (!top) return entries;
+  const Node* top = FindPath(path);
+  if (top == nullptr) return entries;
   struct Walker {
     std::vector<RegEntry>& out;
     void Walk(const Node& node, const std::string& relative) {
@@ -487,8 +588,8 @@ std::vector<RegEntry> MemoryRegistry::Snapshot(std::string_view path) const {
         entry.data = value.data;
         out.push_back(std::move(entry));
       }
-      for (const auto& [folded, child] : node.children) {
-        const std::string name = Utf16ToAnsi(child->name);
+      for (const auto& [child_name, child] : node.children) {
+        const std::string name = Utf16ToAnsi(child_name);
         Walk(*child, relative.empty() ? name : relative + "\\" + name);
       }
     }
@@ -498,19 +599,15 @@ std::vector<RegEntry> MemoryRegistry::Snapshot(std::string_view path) const {
 }
 
 void MemoryRegistry::Erase(std::string_view path) {
-  std::shared_ptr<Node> node = FindPath(path);
-  if (!node || node->parent == nullptr || node == classes_) return;
-  std::shared_ptr<Node> keep = node;
-  node->parent->RemoveChild(*node);
-  node->MarkDeleted();
+  Node* node = FindPath(path);
+  if (node == nullptr || node->parent == nullptr || node == classes_) return;
+  Remove(node);
 }
 
 void MemoryRegistry::EraseValue(std::string_view path, std::string_view name) {
-  std::shared_ptr<Node> node = FindPath(path);
-  if (!node) return;
-  const std::u16string folded = Fold(AnsiToUtf16(name));
-  auto it = std::find_if(node->values.begin(), node->values.end(),
-                         [&](const Node::Value& v) { return Fold(v.name) == folded; });
+  Node* node = FindPath(path);
+  if (node == nullptr) return;
+  auto it = node->ValueNamed(AnsiName{name});
   if (it != node->values.end()) node->values.erase(it);
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/registry.h"
@@ -134,16 +135,24 @@ class MemoryRegistry : public Registry {
   };
 
   // Logs the call and answers the first matching fault's error, or success.
-  RegStatus Intercept(RegOp op, const std::string& path,
-                      std::string_view value);
-  RegStatus NodeFor(const RegKey& key, std::shared_ptr<Node>* node) const;
-  KeyHandle AddHandle(std::shared_ptr<Node> node);
-  std::shared_ptr<Node> FindPath(std::string_view full_path) const;
-  std::shared_ptr<Node> MakePath(std::string_view full_path);
+  RegStatus Intercept(RegOp op, std::string path, std::string_view value);
+  RegStatus NodeFor(const RegKey& key, Node** node) const;
+  std::vector<std::pair<KeyHandle, std::shared_ptr<Node>>>::const_iterator FindHandle(
+      KeyHandle handle) const;
+  RegStatus CheckSubkeyPath(std::string_view path) const;
+  RegStatus ChildToEnumerate(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                             const Node** child);
+  KeyHandle AddHandle(Node* node);
+  // Unlinks `node` from its parent and marks it and its subtree deleted.
+  void Remove(Node* node);
+  // The root a full path starts with, or nullptr.
+  Node* RootOf(std::string_view name) const;
+  Node* FindPath(std::string_view full_path) const;
+  Node* MakePath(std::string_view full_path);
 
   std::shared_ptr<Node> machine_;
-  std::shared_ptr<Node> classes_;
-  std::map<KeyHandle, std::shared_ptr<Node>> handles_;
+  Node* classes_ = nullptr;  // owned beneath machine_
+  std::vector<std::pair<KeyHandle, std::shared_ptr<Node>>> handles_;
   KeyHandle next_handle_ = 0x1000;
   std::vector<ActiveFault> faults_;
   std::vector<RegCall> calls_;
@@ -158,5 +167,7 @@ std::string Utf16ToAnsi(std::u16string_view text);
 // A full key path in the form the registry compares: case folded, single
 // separators, HKEY_CLASSES_ROOT spelt as HKEY_LOCAL_MACHINE\SOFTWARE\CLASSES.
 std::u16string CanonicalKeyPath(std::string_view path);
+// The same into `canonical`, whose storage is reused.
+void CanonicalKeyPath(std::string_view path, std::u16string* canonical);
 
 }  // namespace plg

@@ -54,7 +54,12 @@ constexpr const char* kViews[] = {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\To
 constexpr const char* kDirValues[] = {"bin", "help", "lib", "root"};
 // Texts the rules single out, so that the fuzzer reaches them early.
 constexpr const char* kTexts[] = {"38.0", "CurVer", "curver", "C:\\Kelsys V12\\bin\\",
-                                  "Kelsys", "Kelsys ", "PLG Application 380", "none"};
+                                  "Kelsys", "Kelsys ", "PLG Application 380", "none",
+                                  "D:\\Kelsys V11\\bin\\", "C:\\Kelsys\\bin\\",
+                                  "PLG Application 3800", "Kelsys V12"};
+// Version and release names: a few that other entries can meet, so that a
+// product version finds its release in the same view.
+constexpr const char* kVersionNames[] = {"38.0", "37.0", "V12", "CurVer", "curver", "12.0"};
 constexpr ValueType kTypes[] = {kRegSz, kRegExpandSz, kRegBinary, kRegDword, kRegMultiSz, kRegNone};
 constexpr unsigned kStringIds[] = {401, 402, 405, 406, 408, 409, 418, 419, 420, 422, 425,
                                    426, 427, 428, 429, 432, 433, 435, 437, 438, 439, 440};
@@ -62,6 +67,11 @@ constexpr const char* kOwnedClassKeys[] = {
     "Pellagor Language\\shell", "CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
     "CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", "Tolvane Model Library", ".hvxl",
     "PLG Application"};
+
+std::string VersionName(Bytes& in) {
+  const std::uint8_t pick = in.Byte();
+  return pick < 0xC0 ? kVersionNames[pick % std::size(kVersionNames)] : in.Name();
+}
 
 std::vector<std::uint8_t> TextOrBlock(Bytes& in) {
   const std::uint8_t pick = in.Byte();
@@ -74,22 +84,27 @@ std::vector<std::uint8_t> TextOrBlock(Bytes& in) {
   return in.Block();
 }
 
-void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings) {
+// The machine the bytes describe: one entry or event per step of the
+// decoding, in order. A registration may run half-way through, on the
+// machine and under the faults seen so far.
+void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings,
+                  Platform& platform) {
   const std::string dir_key = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir";
+  bool registered = false;
   while (!in.empty()) {
-    switch (in.Byte() % 9) {
+    switch (in.Byte() % 12) {
       case 0:
         registry.SeedValue(dir_key, kDirValues[in.Byte() % 4], kTypes[in.Byte() % std::size(kTypes)],
                            TextOrBlock(in));
         break;
       case 1: {  // a product version in one view
         const std::string view = kViews[in.Byte() % 2];
-        registry.SeedKey(view + "\\Pellagor\\" + in.Name());
+        registry.SeedKey(view + "\\Pellagor\\" + VersionName(in));
         break;
       }
       case 2: {  // a release of the shared system in one view
         const std::string view = kViews[in.Byte() % 2];
-        const std::string release = view + "\\KELSYS\\" + in.Name() + "\\Dir";
+        const std::string release = view + "\\KELSYS\\" + VersionName(in) + "\\Dir";
         registry.SeedValue(release, "Bin", kTypes[in.Byte() % std::size(kTypes)], TextOrBlock(in));
         break;
       }
@@ -129,6 +144,26 @@ void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings)
       case 8:  // a string table with a string missing
         strings.Remove(kStringIds[in.Byte() % std::size(kStringIds)]);
         break;
+      case 9: {  // a version registered with its release, in one view
+        const std::string view = kViews[in.Byte() % 2];
+        const std::string version = VersionName(in);
+        registry.SeedKey(view + "\\Pellagor\\" + version);
+        registry.SeedValue(view + "\\KELSYS\\" + version + "\\Dir", "Bin",
+                           kTypes[in.Byte() % std::size(kTypes)], TextOrBlock(in));
+        break;
+      }
+      case 10:  // leftovers beneath the product's own settings
+        registry.SeedValue("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\" +
+                               VersionName(in) + "\\" + in.Name(),
+                           in.Name(), kRegSz, TextOrBlock(in));
+        break;
+      case 11: {  // registered before (once), with whatever failed then
+        const char* path = in.Byte() & 1 ? "C:\\Program Files\\Pellagor\\plgproduct.dll"
+                                         : "D:\\Old\\plgproduct.dll";
+        if (!registered) static_cast<void>(RegisterProduct(platform, path));
+        registered = true;
+        break;
+      }
     }
   }
 }
@@ -153,7 +188,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CompiledStrings strings;
   Platform platform{registry, reporter, strings};
   Bytes in(data, size);
-  BuildMachine(in, registry, strings);
+  BuildMachine(in, registry, strings, platform);
+  Check(registry, "an earlier registration");
+  reporter.Clear();
+  registry.ClearCalls();
 
   const long registered = RegisterProduct(platform, "C:\\Program Files\\Pellagor\\plgproduct.dll");
   Check(registry, "registration");

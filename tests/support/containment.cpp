@@ -1,5 +1,8 @@
 #include "tests/support/containment.h"
 
+#include <cstring>
+#include <iterator>
+
 namespace plg::testing {
 
 namespace {
@@ -36,13 +39,27 @@ bool IsWrite(RegOp op) {
          op == RegOp::kDeleteKey || op == RegOp::kDeleteValue;
 }
 
+// The owned keys' canonical paths, computed once: the fuzzer checks every
+// call of every run against all of them.
+const std::vector<std::u16string>& CanonicalOwnedPaths() {
+  static const std::vector<std::u16string> paths = [] {
+    std::vector<std::u16string> canonical;
+    for (const OwnedKey& owned : kOwnedKeys) canonical.push_back(CanonicalKeyPath(owned.path));
+    return canonical;
+  }();
+  return paths;
+}
+
 bool Allowed(const RegCall& call) {
-  const std::u16string path = CanonicalKeyPath(call.path);
-  for (const OwnedKey& owned : kOwnedKeys) {
-    const std::u16string top = CanonicalKeyPath(owned.path);
-    const bool same = path == top;
-    const bool beneath = path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
-                         path[top.size()] == u'\\';
+  thread_local std::u16string path;
+  CanonicalKeyPath(call.path, &path);
+  for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
+    const OwnedKey& owned = kOwnedKeys[i];
+    const std::u16string& top = CanonicalOwnedPaths()[i];
+    const bool starts = path.size() >= top.size() &&
+                        std::memcmp(path.data(), top.data(), top.size() * sizeof(char16_t)) == 0;
+    const bool same = starts && path.size() == top.size();
+    const bool beneath = starts && path.size() > top.size() && path[top.size()] == u'\\';
     switch (owned.scope) {
       case Scope::kSubtree:
         if (same || beneath) return true;
