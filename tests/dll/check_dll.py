@@ -78,12 +78,13 @@ def check_linkage(pe):
 
 
 # ---------------------------------------------------------------------------
-# What a load runs. The module is linked without the C runtime's start-up
-# (registrar/CMakeLists.txt), so a static constructor would silently never
-# run, and anything that brings exception handling, thread support or TLS
-# back brings back its start-up cost and most of the code.
+# What a load runs and costs. The module is linked without the C runtime's
+# start-up (registrar/CMakeLists.txt), so a static constructor would silently
+# never run, and anything that brings exception handling, thread support or
+# TLS back brings back its start-up cost and most of the code.
 
 MAX_CODE_SIZE = 64 * 1024
+PAGE_SIZE = 0x1000
 # Archive members that must not be linked: the C runtime's DLL start-up, TLS
 # support, the C++ exception runtime, winpthread.
 UNWANTED_MEMBERS = re.compile(
@@ -99,6 +100,12 @@ def check_load(pe, map_text):
         size = text[0].Misc_VirtualSize
         check(size <= MAX_CODE_SIZE, "code section of %d bytes, more than %d" % (size, MAX_CODE_SIZE))
         print("code section: %d bytes" % size)
+    # Wine maps a section from the file only when its file offset is as
+    # page-aligned as its address; it copies the others at every load.
+    for section in pe.sections:
+        check(section.PointerToRawData % PAGE_SIZE == 0,
+              "section %s at file offset %#x, not on a page boundary" % (
+                  section.Name.rstrip(b"\0").decode(), section.PointerToRawData))
     tls = pe.OPTIONAL_HEADER.DATA_DIRECTORY[9]
     expect_equal(tls.Size, 0, "size of the TLS directory")
     members = re.findall(r"^\S*\((\S+)\)\n", map_text, re.MULTILINE)
