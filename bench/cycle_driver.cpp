@@ -7,6 +7,10 @@
 //   cycle_driver load MODULE RESOURCES_ONLY N
 //       N LoadLibrary + FreeLibrary of each module, interleaved, with the
 //       system DLLs that MODULE imports already loaded (as in its host).
+//   cycle_driver export MODULE
+//       What regsvr32 /s and then regsvr32 /u /s do with MODULE, timed from
+//       inside the process: LoadLibrary, the export call, FreeLibrary, once
+//       each way, with the system DLLs that MODULE imports already loaded.
 //   cycle_driver versions MODULE COUNT N
 //       DllRegisterServer N times on a machine with COUNT product versions
 //       and releases in each registry view.
@@ -279,6 +283,14 @@ int RunCycle(const char* module_path, const char* plan_file, int cycles) {
   return 0;
 }
 
+// The host application is a GUI program: the system DLLs the module
+// imports are loaded there before the module, as they are in regsvr32.
+void LoadSystemDlls() {
+  for (const char* system_dll : {"user32.dll", "advapi32.dll"}) {
+    if (LoadLibraryA(system_dll) == nullptr) Fail(std::string("cannot load ") + system_dll);
+  }
+}
+
 int RunLoad(const char* module_path, const char* resources_path, int loads) {
   std::vector<double> module_us, resources_us;
   auto load_and_free = [](const char* path) {
@@ -288,12 +300,9 @@ int RunLoad(const char* module_path, const char* resources_path, int loads) {
       FreeLibrary(handle);
     });
   };
-  // The host application is a GUI program: the system DLLs the module
-  // imports are loaded there before the module. Kept loaded here too, so
-  // that each load times the module itself, not USER32 coming and going.
-  for (const char* system_dll : {"user32.dll", "advapi32.dll"}) {
-    if (LoadLibraryA(system_dll) == nullptr) Fail(std::string("cannot load ") + system_dll);
-  }
+  // Kept loaded, so that each load times the module itself, not USER32
+  // coming and going.
+  LoadSystemDlls();
   // The first loads bring the files into the cache.
   load_and_free(module_path);
   load_and_free(resources_path);
@@ -303,6 +312,25 @@ int RunLoad(const char* module_path, const char* resources_path, int loads) {
   }
   std::printf("loads=%d\nmodule_us=%.1f\nresources_us=%.1f\n", loads, Median(module_us),
               Median(resources_us));
+  return 0;
+}
+
+int RunExport(const char* module_path) {
+  LoadSystemDlls();
+  const struct {
+    const char* phase;
+    const char* name;
+  } exports[] = {{"register", "DllRegisterServer"}, {"unregister", "DllUnregisterServer"}};
+  for (const auto& [phase, name] : exports) {
+    HMODULE handle = nullptr;
+    const double load_us = Time([&] { handle = LoadLibraryA(module_path); });
+    if (handle == nullptr) Fail(std::string("cannot load ") + module_path);
+    auto entry = reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
+    if (entry == nullptr) Fail(std::string("no export ") + name);
+    const double call_us = Time([&] { Call(entry, name); });
+    FreeLibrary(handle);
+    std::printf("%s_load_us=%.1f\n%s_call_us=%.1f\n", phase, load_us, phase, call_us);
+  }
   return 0;
 }
 
@@ -396,12 +424,13 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "cycle" && argc == 5) return RunCycle(argv[2], argv[3], Count(argv[4]));
   if (mode == "load" && argc == 5) return RunLoad(argv[2], argv[3], Count(argv[4]));
+  if (mode == "export" && argc == 3) return RunExport(argv[2]);
   if (mode == "versions" && argc == 5) {
     return RunVersions(argv[2], Count(argv[3]), Count(argv[4]));
   }
   if (mode == "tree" && argc == 5) return RunTree(argv[2], Count(argv[3]), Count(argv[4]));
   std::fprintf(stderr,
                "usage: cycle_driver cycle MODULE PLAN N | load MODULE RESOURCES_ONLY N |\n"
-               "       versions MODULE COUNT N | tree MODULE KEYS N\n");
+               "       export MODULE | versions MODULE COUNT N | tree MODULE KEYS N\n");
   return 2;
 }
