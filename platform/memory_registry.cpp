@@ -60,8 +60,8 @@ struct AnsiName {
 
 std::size_t Length(std::u16string_view name) { return name.size(); }
 std::size_t Length(AnsiName name) { return name.text.size(); }
-char16_t At(std::u16string_view name, std::size_t i) { return name[i]; }
-char16_t At(AnsiName name, std::size_t i) { return WideOf(name.text[i]); }
+char16_t FoldedAt(std::u16string_view name, std::size_t i) { return UpperCase(name.data()[i]); }
+char16_t FoldedAt(AnsiName name, std::size_t i) { return kFoldedAnsi[name.text.data()[i]]; }
 
 // Compares as the folded names compare, without building them: lookups are
 // most of what the registry does, and they allocate nothing.
@@ -69,8 +69,8 @@ template <typename A, typename B>
 int CompareFolded(const A& a, const B& b) {
   const std::size_t common = std::min(Length(a), Length(b));
   for (std::size_t i = 0; i < common; ++i) {
-    const char16_t x = UpperCase(At(a, i));
-    const char16_t y = UpperCase(At(b, i));
+    const char16_t x = FoldedAt(a, i);
+    const char16_t y = FoldedAt(b, i);
     if (x != y) return x < y ? -1 : 1;
   }
   return Length(a) == Length(b) ? 0 : Length(a) < Length(b) ? -1 : 1;
