@@ -89,9 +89,19 @@ class Checks:
                        "%s: message box %r" % (what, text))
 
 
+# Keys beneath Software\\Tolvanics that the volatile helper creates, and
+# with them the company key itself, all volatile: nothing non-volatile can
+# be created there any more. Seeds imported afterwards only fill them in.
+VOLATILE_COMPANY_KEYS = ("Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+                         "Software\\Tolvanics\\Kelsys\\38.0\\Options")
+
+
 class BaseLab:
     """What a check works with: its prefix, copied from the template, and
     its checks (its own unless given)."""
+
+    # The option that names make_volatile_key.exe.
+    volatile_helper_option = "volatile_helper"
 
     def __init__(self, args, name, checks=None):
         self.args = args
@@ -104,6 +114,12 @@ class BaseLab:
         if not host_file:
             raise winelab.WineError("this check needs --%s" % option.replace("_", "-"))
         return self.prefix.install(host_file, windows_path)
+
+    def make_company_volatile(self):
+        """Makes Software\\Tolvanics volatile (VOLATILE_COMPANY_KEYS). Call it
+        inside a persistent server: volatile keys live as long as theirs."""
+        self.tool(self.volatile_helper_option, VOLATILE_HELPER_PATH)
+        self.prefix.run(VOLATILE_HELPER_PATH, *VOLATILE_COMPANY_KEYS, check=True)
 
     def call_export(self, export):
         """The export called directly, traced: (HRESULT text, message boxes)."""

@@ -196,12 +196,9 @@ def volatile_company_tree(lab):
     where the step is, and writes the shell and class entries as usual, the
     document type without a version verb (no product version is found)."""
     checks, prefix = lab.checks, lab.prefix
-    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
     prefix.trace_calls(TRACED)
     with prefix.persistent_server():
-        prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
-                   "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
-        prefix.reg_import(SEED_SHARED_SYSTEM)
+        volatile_company(lab)
         registration_refused(
             lab, ["Unable to create Application Name key"] + HOST_SETTINGS_MESSAGES,
             [("Pellagor", ERROR_CHILD_MUST_BE_VOLATILE)] +
@@ -399,9 +396,7 @@ STATION_HELPER_PATH = "C:\\plgtest\\run_on_station.exe"
 def volatile_company(lab):
     """Software\\Tolvanics made volatile, inside the caller's persistent
     server, and the shared system seeded beneath it."""
-    lab.tool("volatile_helper", VOLATILE_HELPER_PATH)
-    lab.prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
-                   "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+    lab.make_company_volatile()
     lab.prefix.reg_import(SEED_SHARED_SYSTEM)
 
 

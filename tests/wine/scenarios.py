@@ -33,7 +33,7 @@ import time
 import screen
 import winelab
 from checks import (ERROR_CHILD_MUST_BE_VOLATILE, HERE, MODULE_PATH, REGSVR32_DLLREGISTER_FAILED,
-                    SEED_SHARED_SYSTEM, SELFREG_E_CLASS, VOLATILE_HELPER_PATH, BaseLab, expected,
+                    SEED_SHARED_SYSTEM, SELFREG_E_CLASS, BaseLab, expected,
                     read_reg_file)
 
 SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
@@ -68,6 +68,8 @@ CLASSES_KEYS = [
 
 class Lab(BaseLab):
     """What a scenario works with: its prefix and its checks."""
+
+    volatile_helper_option = "helper"
 
     def install_module(self):
         return self.prefix.install(self.args.dll, MODULE_PATH)
@@ -207,13 +209,9 @@ def volatile_company_key(lab):
     entry and the remaining steps, and regsvr32 reports the failure."""
     checks, prefix = lab.checks, lab.prefix
     lab.install_module()
-    lab.tool("helper", VOLATILE_HELPER_PATH)
     prefix.trace_calls(["MessageBoxExA", "RegCreateKeyExA"])
     with prefix.persistent_server():
-        # The seed's keys beneath the company key are made volatile first,
-        # so that importing the seed only fills them in.
-        prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
-                   "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+        lab.make_company_volatile()
         prefix.reg_import(SEED_SHARED_SYSTEM)
         prefix.reg_import(SEED_OTHER_PRODUCT)
         probe = prefix.run("reg", "add", COMPANY_KEY + "\\Probe", "/f")
@@ -740,13 +738,11 @@ def msi_failed_registration(lab):
     checks, prefix = lab.checks, lab.prefix
     if not checks.equal(screen.missing_tools(), [], "display tools missing"):
         return
-    lab.tool("helper", VOLATILE_HELPER_PATH)
     log = "C:\\plgtest\\msiexec-failed.log"
     with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
         prefix.env["DISPLAY"] = display.name
         with prefix.persistent_server():
-            prefix.run(VOLATILE_HELPER_PATH, "Software\\Tolvanics\\Kelsys\\38.0\\Dir",
-                       "Software\\Tolvanics\\Kelsys\\38.0\\Options", check=True)
+            lab.make_company_volatile()
             lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
             before = lab.snapshot()
             # What is on the screen already (the root window) is not new.
