@@ -8,15 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "platform/compiled_strings.h"
-#include "platform/memory_registry.h"
-#include "platform/platform.h"
-#include "tools/plgreg/builtin_machine.h"
+#include "resources/compiled_strings.h"
+#include "machine/memory_registry.h"
+#include "machine/recording_reporter.h"
+#include "machine/builtin_machine.h"
 
 namespace plg::bench {
 
 struct BenchMachine {
-  std::unique_ptr<MemoryRegistry> registry = tool::BuiltInMachine();
+  std::unique_ptr<MemoryRegistry> registry = BuiltInMachine();
   RecordingReporter reporter;
   CompiledStrings strings;
   Platform platform{*registry, reporter, strings};

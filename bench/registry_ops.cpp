@@ -119,7 +119,7 @@ int Run() {
   MemoryRegistry& registry = *machine.registry;
   // One cycle first, so that the counted one starts from the state every
   // later cycle starts from (the emptied product key stays).
-  if (RegisterProduct(machine.platform, tool::kDefaultModulePath) != kResultOk ||
+  if (RegisterProduct(machine.platform, kDefaultModulePath) != kResultOk ||
       UnregisterProduct(machine.platform) != kResultOk) {
     std::fprintf(stderr, "registry_ops: a cycle showed messages\n");
     return 1;
@@ -128,7 +128,7 @@ int Run() {
   Phase reg, unreg;
   const Image clean = TakeImage(registry);
   registry.ClearCalls();
-  const long registered = RegisterProduct(machine.platform, tool::kDefaultModulePath);
+  const long registered = RegisterProduct(machine.platform, kDefaultModulePath);
   CountCalls(registry, &reg);
   const Image registered_image = TakeImage(registry);
   CountWritten(clean, registered_image, &reg);

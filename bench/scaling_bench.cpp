@@ -17,9 +17,9 @@ void BM_DocumentClassWithVersions(benchmark::State& state) {
   SeedVersions(*machine.registry, static_cast<int>(state.range(0)));
   // The first registration writes the verbs; every later one deletes them
   // with the ProgID tree and writes them again, as a re-registration does.
-  RegisterDocumentClass(machine.platform, kRegister, tool::kDefaultModulePath);
+  RegisterDocumentClass(machine.platform, kRegister, kDefaultModulePath);
   for (auto _ : state) {
-    RegisterDocumentClass(machine.platform, kRegister, tool::kDefaultModulePath);
+    RegisterDocumentClass(machine.platform, kRegister, kDefaultModulePath);
     state.PauseTiming();
     machine.registry->ClearCalls();
     state.ResumeTiming();
@@ -51,7 +51,7 @@ BENCHMARK(BM_DeleteProgIdTree)->RangeMultiplier(10)->Range(10, 100000)
 void BM_RegistrationCycle(benchmark::State& state) {
   BenchMachine machine;
   for (auto _ : state) {
-    const long registered = RegisterProduct(machine.platform, tool::kDefaultModulePath);
+    const long registered = RegisterProduct(machine.platform, kDefaultModulePath);
     const long unregistered = UnregisterProduct(machine.platform);
     if (registered != kResultOk || unregistered != kResultOk) {
       state.SkipWithError("a cycle did not return S_OK");

@@ -1,13 +1,11 @@
 // What registration code reaches of the machine: the registry, the message
 // box and the module's string table. The DLL hands its steps the Win32 forms;
-// tests and tools hand them the in-memory registry, a message recorder and
-// the compiled-in string table.
+// tests and tools hand them the in-memory forms in machine/.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/registry.h"
 
@@ -31,28 +29,6 @@ class MessageReporter {
 
  private:
   std::size_t shown_ = 0;
-};
-
-// Keeps every message in order, for tests and tools.
-class RecordingReporter : public MessageReporter {
- public:
-  const std::vector<std::string>& messages() const { return messages_; }
-  const std::vector<std::string>& details() const { return details_; }
-  void Clear() {
-    messages_.clear();
-    details_.clear();
-    ResetCount();
-  }
-
- protected:
-  void DoShow(const std::string& text, const std::string& detail) override {
-    messages_.push_back(text);
-    details_.push_back(detail);
-  }
-
- private:
-  std::vector<std::string> messages_;
-  std::vector<std::string> details_;
 };
 
 // The module's string table.

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/compiled_strings.h"
-#include "platform/memory_registry.h"
+#include "resources/compiled_strings.h"
+#include "machine/memory_registry.h"
+#include "machine/recording_reporter.h"
 #include "registrar/registration_driver.h"
 #include "tests/support/containment.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 
 namespace plg::testing {
 

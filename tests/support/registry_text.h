@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 
 namespace plg::testing {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/compiled_strings.h"
-#include "platform/memory_registry.h"
-#include "platform/platform.h"
+#include "resources/compiled_strings.h"
+#include "machine/memory_registry.h"
+#include "machine/recording_reporter.h"
 
 namespace plg::testing {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/tools/plgreg_run.h"
-#include "tools/plgreg/builtin_machine.h"
+#include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/reg_file.h"
+#include "machine/reg_file.h"
 #include "tests/tools/plgreg_run.h"
-#include "tools/plgreg/builtin_machine.h"
+#include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 
 namespace plg::tool {

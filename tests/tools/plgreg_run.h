@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/reg_file.h"
+#include "machine/reg_file.h"
 #include "tools/plgreg/plgreg_cli.h"
 
 namespace plg::tool::testing {

@@ -8,7 +8,7 @@
 #include "tests/support/test_machine.h"
 #include "tests/support/registry_text.h"
 #include "tests/tools/plgreg_run.h"
-#include "tools/plgreg/builtin_machine.h"
+#include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 
 namespace plg::tool {

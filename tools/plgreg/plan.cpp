@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/compiled_strings.h"
-#include "platform/platform.h"
+#include "resources/compiled_strings.h"
+#include "machine/recording_reporter.h"
 #include "registrar/registration_driver.h"
 
 namespace plg::tool {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 #include "tools/plgreg/registry_diff.h"
 
 namespace plg::tool {

@@ -5,11 +5,12 @@
 #include <exception>
 #include <memory>
 
-#include "platform/compiled_strings.h"
-#include "platform/reg_file.h"
+#include "resources/compiled_strings.h"
+#include "machine/reg_file.h"
+#include "machine/recording_reporter.h"
 #include "registry/registry_helpers.h"
 #include "resources/product_strings.h"
-#include "tools/plgreg/builtin_machine.h"
+#include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
 #include "tools/plgreg/text_encoding.h"

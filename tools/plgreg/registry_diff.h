@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_registry.h"
-#include "platform/reg_file.h"
+#include "machine/memory_registry.h"
+#include "machine/reg_file.h"
 
 namespace plg::tool {
 

@@ -1,6 +1,6 @@
 #include "tools/plgreg/text_encoding.h"
 
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 
 namespace plg::tool {
 

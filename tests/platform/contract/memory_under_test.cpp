@@ -1,4 +1,4 @@
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 #include "tests/platform/contract/registry_under_test.h"
 
 namespace plg::contract {

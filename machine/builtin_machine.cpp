@@ -1,6 +1,6 @@
-#include "tools/plgreg/builtin_machine.h"
+#include "machine/builtin_machine.h"
 
-namespace plg::tool {
+namespace plg {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::unique_ptr<MemoryRegistry> BuiltInMachine() {
   return registry;
 }
 
-}  // namespace plg::tool
+}  // namespace plg

@@ -1,6 +1,6 @@
 // Registry files: reading both formats into the in-memory registry, writing
 // them as reg export does, and refusing bad input whole.
-#include "platform/reg_file.h"
+#include "machine/reg_file.h"
 
 #include <gtest/gtest.h>
 

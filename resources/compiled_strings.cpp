@@ -1,4 +1,4 @@
-#include "platform/compiled_strings.h"
+#include "resources/compiled_strings.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "platform/reg_file.h"
+#include "machine/reg_file.h"
 
 #include <algorithm>
 #include <cerrno>

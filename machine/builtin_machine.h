@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 
-namespace plg::tool {
+namespace plg {
 
 // The module path plans and checks use unless told otherwise.
 inline constexpr char kDefaultModulePath[] = "C:\\Program Files\\Pellagor\\plgproduct.dll";
@@ -15,4 +15,4 @@ inline constexpr char kDefaultModulePath[] = "C:\\Program Files\\Pellagor\\plgpr
 // A fresh registry holding the built-in image.
 std::unique_ptr<MemoryRegistry> BuiltInMachine();
 
-}  // namespace plg::tool
+}  // namespace plg

@@ -1,6 +1,6 @@
 // What the in-memory registry offers beyond the registry contract: fault
 // injection, the call log, handle accounting and direct access for tests.
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 
 #include <gtest/gtest.h>
 

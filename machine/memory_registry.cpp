@@ -1,4 +1,4 @@
-#include "platform/memory_registry.h"
+#include "machine/memory_registry.h"
 
 #include <algorithm>
 #include <cstring>
