@@ -6,9 +6,11 @@ screen.
 
   observed.py NAME --template DIR --work DIR --dll DLL [--volatile-helper EXE]
               [--stuck-helper EXE] [--caller EXE] [--probe EXE] [--shots DIR]
+  observed.py list
 
 Runs one check (see CHECKS) in a copy of the template prefix that
-scenarios.py boots. Prints one line per failed check and a last line with
+scenarios.py boots, or prints the checks' names, one per line (the build
+makes one test of each). Prints one line per failed check and a last line with
 the result and the time taken; a failing check keeps its prefix and logs.
 """
 
@@ -468,6 +470,9 @@ def hidden_station(lab):
 
 
 def main(argv):
+    if argv[1:] == ["list"]:
+        print("\n".join(CHECKS))
+        return 0
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("name", choices=sorted(CHECKS))
     parser.add_argument("--template", required=True)

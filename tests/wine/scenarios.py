@@ -9,6 +9,9 @@
                [--helper make_volatile_key.exe] [--caller call_export.exe]
                [--plgreg PLGREG]
       Runs one scenario (see SCENARIOS) in a copy of the template.
+  scenarios.py list
+      Prints the scenarios' names, one per line, in the order they are
+      defined; the build makes one test of each.
   scenarios.py main --dll DLL --prefix DIR
       Boots a fresh prefix at DIR, seeds the shared modelling system,
       registers the module with regsvr32 /s and prints what it wrote.
@@ -913,6 +916,7 @@ def main(argv):
     one.add_argument("--tool", help="plgreg.exe, the Windows build of plgreg")
     one.add_argument("--msi", help="the package, for the msi_ scenarios")
     one.add_argument("--exit-code", help="exit_code.exe, for the msi_ scenarios")
+    commands.add_parser("list")
     job = commands.add_parser("main")
     job.add_argument("--dll", required=True)
     job.add_argument("--prefix", required=True)
@@ -926,6 +930,9 @@ def main(argv):
         return run_contract(args)
     if args.command == "scenario":
         return run_scenario(args)
+    if args.command == "list":
+        print("\n".join(SCENARIOS))
+        return 0
     return run_main(args)
 
 
