@@ -1,6 +1,7 @@
 #include "classes/registered_products.h"
 
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 
 namespace plg {
 

@@ -4,6 +4,7 @@
 
 #include "classes/class_texts.h"
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 #include "resources/product_strings.h"
 
 namespace plg {
@@ -19,9 +20,9 @@ constexpr std::size_t kBinCapacity = 1024;
 // The label RemoveVersionOpenVerbs removes: fixed, not derived from a release.
 constexpr char kRemovedReleaseLabel[] = "V12";
 
-// One registry view: where the shared system keeps its releases and where
-// the product keeps its registered versions.
-struct RegistryView {
+// One registry view's keys: where the shared system keeps its releases and
+// where the product keeps its registered versions.
+struct ViewKeys {
   std::string shared_system_key;
   std::string product_key;
 };
@@ -47,11 +48,12 @@ std::string BinTextOf(const RegValue& value) {
   return text;
 }
 
-// The text between the first space after "Kelsys" and the first backslash
-// after that space ("...\Kelsys V12\bin\" -> "V12"); empty when either is
-// missing.
+// The text between the first space after the shared system's name and the
+// first backslash after that space ("...\Kelsys V12\bin\" -> "V12"): the
+// release's folder is named after the system and its label. Empty when
+// either is missing.
 std::string ReleaseLabelOf(const std::string& bin_text) {
-  const std::size_t word = bin_text.find("Kelsys");
+  const std::size_t word = bin_text.find(kSharedSystemName);
   if (word == std::string::npos) return {};
   const std::size_t space = bin_text.find(' ', word);
   if (space == std::string::npos) return {};
@@ -81,7 +83,7 @@ std::optional<std::string> ReadReleaseBin(Platform& platform,
     return std::nullopt;
   }
   std::string text = BinTextOf(bin);
-  if (text.find("Kelsys") == std::string::npos) return std::nullopt;
+  if (text.find(kSharedSystemName) == std::string::npos) return std::nullopt;
   return text;
 }
 
@@ -107,7 +109,7 @@ std::uint32_t SubkeyCount(Platform& platform, const RegKey& key) {
   return info.subkeys;
 }
 
-void AddViewVerbs(Platform& platform, const RegistryView& view,
+void AddViewVerbs(Platform& platform, const ViewKeys& view,
                   const std::string& shell_key_path,
                   const std::string& display_name, const std::string& product_key) {
   Registry& registry = platform.registry;
@@ -142,13 +144,10 @@ void AddVersionOpenVerbs(Platform& platform, std::string shell_key_path) {
   const std::string display_name = LoadProductString(platform, kDisplayName);
   // The 32-bit view first, so that a release registered in both views ends
   // up with the native view's command line.
-  const RegistryView views[] = {
-      {"SOFTWARE\\Wow6432Node\\Tolvanics\\KELSYS\\",
-       "SOFTWARE\\Wow6432Node\\Tolvanics\\" + product_name + "\\"},
-      {"SOFTWARE\\Tolvanics\\KELSYS\\", "SOFTWARE\\Tolvanics\\" + product_name + "\\"},
-  };
-  for (const RegistryView& view : views) {
-    AddViewVerbs(platform, view, shell_key_path, display_name, product_key);
+  for (const RegistryView view : {RegistryView::k32Bit, RegistryView::kNative}) {
+    AddViewVerbs(platform,
+                 {GetReleasesKeyPath(view), GetProductViewKeyPath(view, product_name)},
+                 shell_key_path, display_name, product_key);
   }
 }
 

@@ -2,20 +2,15 @@
 
 #include "classes/version_open_verbs.h"
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 #include "resources/product_strings.h"
 
 namespace plg {
 
-namespace {
-
-constexpr char kCompanyKeyPath[] = "Software\\Tolvanics";
-
-}  // namespace
-
 void RegisterModelerOptions(Platform& platform) {
   Registry& registry = platform.registry;
   RegKey company;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, kCompanyKeyPath,
+  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, GetCompanyKeyPath(),
                          "Unable to open HKEY_LOCAL_MACHINE", &company)) {
     return;
   }
@@ -48,11 +43,8 @@ void RegisterModelerOptions(Platform& platform) {
 }
 
 void UnregisterModelerOptions(Platform& platform) {
-  const std::string version_key = std::string(kCompanyKeyPath) + "\\" +
-                                  LoadProductString(platform, kProductName) + "\\" +
-                                  GetVersionString();
-  static_cast<void>(
-      DeleteRegistryTree(platform, RegistryRoot::kLocalMachine, version_key));
+  static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kLocalMachine,
+                                       GetProductVersionKeyPath(platform)));
 
   RemoveVersionOpenVerbs(platform);
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/registry_paths.h"
 #include "resources/product_strings.h"
 
 namespace plg {
@@ -58,22 +59,6 @@ bool DeleteTreeAtDepth(Platform& platform, RegistryRoot root,
 }
 
 }  // namespace
-
-std::string GetVersionString() {
-  return std::to_string(kProductMajorVersion) + "." + std::to_string(kProductMinorVersion);
-}
-
-std::string GetOptionsKeyPath() {
-  return "Software\\Tolvanics\\Kelsys\\" + GetVersionString() + "\\Options";
-}
-
-std::string GetOptionsSubkeyPath() {
-  return "Kelsys\\" + GetVersionString() + "\\Options";
-}
-
-std::string GetDirKeyPath() {
-  return "Software\\Tolvanics\\Kelsys\\" + GetVersionString() + "\\Dir";
-}
 
 bool CreateKeyOrReport(Platform& platform, RegistryRoot root, std::string_view path,
                        const char* message, RegKey* key) {

@@ -1,6 +1,8 @@
-// Registry and path helpers that every registration step shares. None of
-// them shows anything except ReportRegistrationError; failures come back as
-// false, 0 or an empty string, and the callers decide what to report.
+// Registry helpers that every registration step shares: creating keys and
+// writing strings with the step's message, deleting trees, reading the
+// shared system's installation data and the class version marker. Only
+// ReportRegistrationError and the *OrReport helpers show anything; the others
+// return false, 0 or an empty string, and the callers decide what to report.
 #pragma once
 
 #include <string>
@@ -10,20 +12,6 @@
 #include "platform/registry.h"
 
 namespace plg {
-
-// The product version, fixed in the code.
-inline constexpr int kProductMajorVersion = 38;
-inline constexpr int kProductMinorVersion = 0;
-
-// "38.0".
-std::string GetVersionString();
-// "Software\Tolvanics\Kelsys\38.0\Options": one value per product registered
-// with the shared modelling system.
-std::string GetOptionsKeyPath();
-// "Kelsys\38.0\Options", relative to Software\Tolvanics.
-std::string GetOptionsSubkeyPath();
-// "Software\Tolvanics\Kelsys\38.0\Dir": the shared system's directories.
-std::string GetDirKeyPath();
 
 // Creates or opens `path` under `root` the way every step writes: reserved 0,
 // an empty class, options 0, KEY_ALL_ACCESS, no security attributes. When

@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 #include "registry/text_rules.h"
 #include "resources/product_strings.h"
-#include "settings/settings_key.h"
 
 namespace plg {
 
@@ -31,7 +31,7 @@ int BooleanTextValue(std::string_view text) {
 void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,
                               const std::string& module_path) {
   if (mode == kUnregister) return;
-  const std::string path = ProductVersionSubkeyPath(platform, "Software", "Customization");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Customization");
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open customization  key", &key)) {
     return;
@@ -42,7 +42,7 @@ void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,
 
 void RegisterPfsView(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = ProductVersionSubkeyPath(platform, "Software", "PFSView");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "PFSView");
   const std::string class_id = LoadProductString(platform, kLanguageClassId);
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open PFS CLSID key", &key)) {
@@ -56,7 +56,7 @@ void RegisterPfsView(Platform& platform, RegistrationMode mode) {
 
 void RegisterGuiDefaults(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = ProductVersionSubkeyPath(platform, "Software", "GUIDefaults");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "GUIDefaults");
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open GUI defaults key", &key)) {
     return;

@@ -1,9 +1,9 @@
 #include "settings/library_settings.h"
 
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 #include "registry/text_rules.h"
 #include "resources/product_strings.h"
-#include "settings/settings_key.h"
 
 namespace plg {
 
@@ -21,7 +21,7 @@ std::vector<std::string> SplitLibraryList(std::string_view list) {
 
 void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = ProductVersionSubkeyPath(platform, "Software", "Suffix");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Suffix");
   RegKey key;
   // Unreported on purpose, as for the Script Library key; only a failed
   // value write is shown.
@@ -43,7 +43,7 @@ void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
 
   const std::string prefix = GetInstallDirectory(platform, InstallDirectory::kLib) + "\\";
   const std::string path =
-      ProductVersionSubkeyPath(platform, "SOFTWARE", "Default Libraries");
+      GetProductVersionKeyPath(platform, kSoftwareKeyUpper, "Default Libraries");
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create default library key", &key)) {
     return;
@@ -58,7 +58,7 @@ void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   const std::string script =
       TrimLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
-  const std::string path = ProductVersionSubkeyPath(platform, "SOFTWARE", "Script Library");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKeyUpper, "Script Library");
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, nullptr, &key)) {
     return;

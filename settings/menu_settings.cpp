@@ -4,8 +4,8 @@
 #include <string>
 
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 #include "resources/product_strings.h"
-#include "settings/settings_key.h"
 
 namespace plg {
 
@@ -32,7 +32,7 @@ std::string HelpFile(Platform& platform, const std::string& file_name) {
 void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
                        const char* const* rows, int count) {
   if (mode == kUnregister) return;
-  const std::string path = ProductVersionSubkeyPath(platform, "Software", "Menus\\Customization");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Menus\\Customization");
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create menu customization key", &key)) {
     return;
@@ -49,7 +49,7 @@ void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
 
 void RegisterHelpMenu(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = ProductVersionSubkeyPath(platform, "Software", "Menus\\Help");
+  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Menus\\Help");
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create Menu Help key", &key)) {
     return;

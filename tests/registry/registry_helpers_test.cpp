@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/registry_paths.h"
 #include "resources/product_strings.h"
 #include "tests/support/registry_text.h"
 #include "tests/support/test_machine.h"
@@ -26,11 +27,22 @@ std::vector<std::string> DeletedKeys(const MemoryRegistry& registry) {
   return deleted;
 }
 
-TEST(ProductPaths, AllCarryTheVersionText) {
+// Each path as its step passes it, letter case and trailing backslash included.
+TEST(ProductPaths, KeepTheSpellingTheStepsPass) {
+  TestMachine m;
   EXPECT_EQ("38.0", GetVersionString());
+  EXPECT_EQ("Software\\Tolvanics", GetCompanyKeyPath());
   EXPECT_EQ("Software\\Tolvanics\\Kelsys\\38.0\\Options", GetOptionsKeyPath());
   EXPECT_EQ("Kelsys\\38.0\\Options", GetOptionsSubkeyPath());
   EXPECT_EQ("Software\\Tolvanics\\Kelsys\\38.0\\Dir", GetDirKeyPath());
+  EXPECT_EQ("Software\\Tolvanics\\Pellagor\\38.0", GetProductVersionKeyPath(m.platform));
+  EXPECT_EQ("SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Script Library",
+            GetProductVersionKeyPath(m.platform, kSoftwareKeyUpper, "Script Library"));
+  EXPECT_EQ("SOFTWARE\\Wow6432Node\\Tolvanics\\KELSYS\\", GetReleasesKeyPath(RegistryView::k32Bit));
+  EXPECT_EQ("SOFTWARE\\Tolvanics\\KELSYS\\", GetReleasesKeyPath(RegistryView::kNative));
+  EXPECT_EQ("SOFTWARE\\Wow6432Node\\Tolvanics\\P\\",
+            GetProductViewKeyPath(RegistryView::k32Bit, "P"));
+  EXPECT_EQ("SOFTWARE\\Tolvanics\\P\\", GetProductViewKeyPath(RegistryView::kNative, "P"));
 }
 
 TEST(SetRegistryString, WritesRegSzWithItsZeroAndNeverCutsTheText) {

@@ -9,6 +9,7 @@
 #include "machine/reg_file.h"
 #include "machine/recording_reporter.h"
 #include "registry/registry_helpers.h"
+#include "registry/registry_paths.h"
 #include "resources/product_strings.h"
 #include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
