@@ -6,6 +6,7 @@
 
 #include "classes/class_texts.h"
 #include "registry/registry_helpers.h"
+#include "registry/text_rules.h"
 #include "resources/product_strings.h"
 
 namespace plg {
@@ -21,7 +22,7 @@ using ApplicationClassTable = std::array<ApplicationClassRow, 10>;
 // string says, its path quoted, started with the trimmed product switch.
 std::string BuildAutomationCommand(Platform& platform) {
   const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
-  return "\"" + bin + "\\" + kHostExecutableName + ".exe\" /" +
+  return QuotedExecutablePath(bin + "\\", kHostExecutableName) + " /" +
          TrimWhiteSpace(LoadProductString(platform, kProductKey)) + " /Automation";
 }
 

@@ -1,11 +1,9 @@
-// Messages and text rules that several shell and class registration steps
-// share, so that each exact text lives once.
+// Messages and the host's command line texts that several shell and class
+// registration steps share, so that each exact text lives once.
 #pragma once
 
 #include <string>
 #include <string_view>
-
-#include "registry/text_rules.h"
 
 namespace plg {
 
@@ -20,5 +18,10 @@ std::string ValueNotWrittenMessage(const std::string& text);
 // The host executable's base name, which decides whether a command line gets
 // the product switch.
 inline constexpr char kHostExecutableName[] = "TolvaneModeler";
+
+// "\"<directory><base_name>.exe\"": an executable's path in quotes, so that
+// CreateProcess cannot stop at a blank in it and start another program.
+// `directory` ends in its separator.
+std::string QuotedExecutablePath(std::string_view directory, std::string_view base_name);
 
 }  // namespace plg

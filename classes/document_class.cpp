@@ -3,6 +3,7 @@
 #include "classes/class_texts.h"
 #include "classes/version_open_verbs.h"
 #include "registry/registry_helpers.h"
+#include "registry/text_rules.h"
 #include "resources/product_strings.h"
 
 namespace plg {
@@ -22,12 +23,12 @@ constexpr DocumentCommand kDocumentCommandTable[] = {
     {"Edit\\command", "notepad.exe %1"},
 };
 
-// "<bin>\TolvaneModeler.exe" in quotes, the product switch when the host is
-// the shared modeller, then the quoted document placeholder.
+// "<bin>\<host>.exe" in quotes, the product switch when the host is the
+// shared modeller, then the quoted document placeholder.
 std::string BuildOpenCommandLine(Platform& platform) {
   const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
   const std::string executable = LoadProductString(platform, kHostExecutable);
-  std::string line = "\"" + bin + "\\" + executable + ".exe\"";
+  std::string line = QuotedExecutablePath(bin + "\\", executable);
   if (EqualsIgnoringCase(executable, kHostExecutableName)) {
     line += " /" + LoadProductString(platform, kProductKey);
   }

@@ -7,6 +7,7 @@
 #include "classes/class_texts.h"
 #include "classes/registered_products.h"
 #include "registry/registry_helpers.h"
+#include "registry/text_rules.h"
 #include "resources/product_strings.h"
 
 namespace plg {
@@ -35,7 +36,7 @@ std::string ClassKeyPath(const std::string& class_id) { return "CLSID\\" + class
 std::string BuildHostCommand(Platform& platform) {
   const std::string bin = GetInstallDirectory(platform, InstallDirectory::kBin);
   const std::string executable = LoadProductString(platform, kHostExecutable);
-  std::string command = "\"" + bin + "\\" + executable + ".exe\"";
+  std::string command = QuotedExecutablePath(bin + "\\", executable);
   if (EqualsIgnoringCase(executable, kHostExecutableName)) {
     command += " /" + TrimWhiteSpace(LoadProductString(platform, kProductKey));
   }

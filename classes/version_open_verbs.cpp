@@ -91,10 +91,8 @@ void WriteVerb(Platform& platform, const std::string& shell_key_path,
                const std::string& display_name, const std::string& product_key,
                const std::string& bin_text) {
   const std::string verb = "Open " + display_name + " " + ReleaseLabelOf(bin_text);
-  // The executable's path is quoted so that CreateProcess cannot stop at a
-  // blank in it and start another program.
-  const std::string command_line = "\"" + bin_text + kHostExecutableName +
-                                   ".exe\" /" + product_key + " \"%1\"";
+  const std::string command_line = QuotedExecutablePath(bin_text, kHostExecutableName) +
+                                   " /" + product_key + " \"%1\"";
   RegKey command;
   if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
                          shell_key_path + verb + "\\command", nullptr, &command)) {
