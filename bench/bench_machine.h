@@ -35,16 +35,18 @@ inline std::string ReleaseBin(int index) {
 }
 
 // `count` product versions in each registry view, each with its release's
-// Dir\Bin beneath the shared system key of that view.
+// Dir\Bin beneath the shared system key of that view. Release 38.0 is the
+// built-in image's, in both views.
 inline void SeedVersions(MemoryRegistry& registry, int count) {
   for (const char* view : {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics\\",
                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics\\"}) {
     for (int i = 0; i < count; ++i) {
       const std::string version = VersionName(i);
       registry.SeedKey(std::string(view) + "Pellagor\\" + version);
-      registry.SeedString(std::string(view) + "Kelsys\\" + version + "\\Dir", "Bin",
-                          i == 0 ? std::string("C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\")
-                                 : ReleaseBin(i));
+      if (i > 0) {
+        registry.SeedString(std::string(view) + "Kelsys\\" + version + "\\Dir", "Bin",
+                            ReleaseBin(i));
+      }
     }
   }
 }

@@ -33,8 +33,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(REPO, "tests", "wine"))
 import winelab  # noqa: E402
+from checks import SEED_SHARED_SYSTEM  # noqa: E402
 
-SEED_SHARED_SYSTEM = os.path.join(REPO, "tests", "wine", "seed", "shared_system.reg")
 MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
 RESOURCES_PATH = "C:\\plgbench\\plg_resources_only.dll"
 DRIVER_PATH = "C:\\plgbench\\plg_cycle_driver.exe"

@@ -1,51 +1,42 @@
 #include "machine/builtin_machine.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "machine/reg_file.h"
+
 namespace plg {
+
+// images/shared_system.reg as text, generated at build time.
+std::string_view SharedSystemImageText();
 
 namespace {
 
-// Keys every Windows machine has, which registration writes beneath.
-constexpr const char* kSystemKeys[] = {
-    "HKEY_CLASSES_ROOT\\CLSID",
-};
-
-struct ImageString {
-  const char* key;
-  const char* name;
-  const char* text;
-};
-
-// What the shared system's installer writes for release 38.0 (Kelsys V12):
-// its directories, in both registry views, the bin directory with its
-// trailing backslash. In the native view the same values are the release's
-// Dir\Bin, since names compare without regard to case.
-constexpr ImageString kSharedSystemInstallation[] = {
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin",
-     "C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir", "help",
-     "C:\\Apps\\Tolvanics\\Kelsys V12\\help"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir", "lib",
-     "C:\\Apps\\Tolvanics\\Kelsys V12\\lib"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir", "root",
-     "C:\\Apps\\Tolvanics\\Kelsys V12"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics\\Kelsys\\38.0\\Dir", "bin",
-     "C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics\\Kelsys\\38.0\\Dir", "help",
-     "C:\\Apps\\Tolvanics\\Kelsys V12\\help"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics\\Kelsys\\38.0\\Dir", "lib",
-     "C:\\Apps\\Tolvanics\\Kelsys V12\\lib"},
-    {"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics\\Kelsys\\38.0\\Dir", "root",
-     "C:\\Apps\\Tolvanics\\Kelsys V12"},
-};
+// The image read once. It is part of the build, so a fault in it is the
+// build's and ends the program.
+const RegFile& SharedSystemImage() {
+  static const RegFile image = [] {
+    RegFile file;
+    RegFileError error;
+    if (!ParseRegFile(SharedSystemImageText(), "images/shared_system.reg", &file, &error)) {
+      std::fprintf(stderr, "built-in machine image: %s\n", error.ToString().c_str());
+      std::abort();
+    }
+    return file;
+  }();
+  return image;
+}
 
 }  // namespace
 
+void SeedSharedSystemImage(MemoryRegistry* registry) {
+  ApplyRegFile(SharedSystemImage(), registry);
+}
+
 std::unique_ptr<MemoryRegistry> BuiltInMachine() {
   auto registry = std::make_unique<MemoryRegistry>();
-  for (const char* key : kSystemKeys) registry->SeedKey(key);
-  for (const ImageString& row : kSharedSystemInstallation) {
-    registry->SeedString(row.key, row.name, row.text);
-  }
+  SeedSharedSystemImage(registry.get());
   return registry;
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the DLL, boots a fresh Wine
-# prefix with the shared modelling system installed (tests/wine/seed), runs
+# prefix with the shared modelling system installed (machine/images), runs
 # `wine regsvr32 /s` on the DLL and prints what it wrote under the product's
 # keys. The prefix stays in build/windows/main-prefix for a closer look.
 set -euo pipefail

@@ -65,14 +65,14 @@ void RunDocumentClass(TestMachine& m) {
   RegisterDocumentClass(m.platform, kRegister, kSeedModulePath);
 }
 
-const Lines kDocumentTree = Concat({{"[]"}, kLanguageProgIdTree, kVerbV11Tree, kVerbV12Tree});
+const Lines kDocumentTree = Concat({{"[]", "[CLSID]"}, kLanguageProgIdTree, kVerbV11Tree, kVerbV12Tree});
 
 INSTANTIATE_TEST_SUITE_P(
     DocumentClass, RowFailure,
     ::testing::Values(
         FaultCase{"ClassIdKeyIsTheGate", RunDocumentClass, KeyFault(Sub(kLanguage, "CLSID")),
                   {"Error creating document key"},
-                  {"[]", "[Pellagor Language]", R"(@="Pellagor Language")"}},
+                  {"[]", "[CLSID]", "[Pellagor Language]", R"(@="Pellagor Language")"}},
         FaultCase{"ClassIdValue", RunDocumentClass, ValueFault(Sub(kLanguage, "CLSID")),
                   {"Unable to create document class id"},
                   WithoutValue(kDocumentTree, R"([Pellagor Language\CLSID])",
@@ -139,7 +139,7 @@ void RunSuffixesAndLibrary(TestMachine& m) {
 }
 
 const Lines kSuffixTree =
-    Concat({{"[]"}, kLibrarySuffixTree, kDocumentSuffixTree, kLibraryProgIdTree});
+    Concat({{"[]"}, kLibrarySuffixTree, kDocumentSuffixTree, {"[CLSID]"}, kLibraryProgIdTree});
 
 INSTANTIATE_TEST_SUITE_P(
     SuffixesAndLibraryClass, RowFailure,

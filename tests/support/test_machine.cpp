@@ -1,12 +1,9 @@
 #include "tests/support/test_machine.h"
 
+#include "machine/builtin_machine.h"
+
 namespace plg::testing {
 
-void TestMachine::SeedSharedSystem() {
-  registry.SeedString(kDirKey, "bin", kSeedBinDir);
-  registry.SeedString(kDirKey, "help", kSeedHelpDir);
-  registry.SeedString(kDirKey, "lib", kSeedLibDir);
-  registry.SeedString(kDirKey, "root", kSeedRootDir);
-}
+void TestMachine::SeedSharedSystem() { SeedSharedSystemImage(&registry); }
 
 }  // namespace plg::testing

@@ -11,9 +11,11 @@
 
 namespace plg::testing {
 
-// Where a seeded shared modelling system keeps its directories.
-// The bin directory ends in a backslash, as the shared system's installer
-// writes it: the same value is the release's Dir\Bin for version 38.0.
+// Where the seeded shared modelling system keeps its directories, as tests
+// expect them; VerifyTest.TheBuiltInMachineHoldsTheTestsSharedSystem checks
+// that the image holds them. The bin directory ends in a backslash, as the
+// shared system's installer writes it: the same value is the release's
+// Dir\Bin for version 38.0.
 inline constexpr char kSeedBinDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\";
 inline constexpr char kSeedHelpDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12\\help";
 inline constexpr char kSeedLibDir[] = "C:\\Apps\\Tolvanics\\Kelsys V12\\lib";
@@ -34,9 +36,11 @@ struct TestMachine {
   CompiledStrings strings;
   Platform platform{registry, reporter, strings};
 
-  // The shared system's Dir key with "bin", "help", "lib" and "root" (the
-  // seeded directories above). Key and value names compare without regard to
-  // case, so this is also release 38.0's Dir\Bin in the native view.
+  // The machine image of the shared system as installed
+  // (machine/images/shared_system.reg): HKEY_CLASSES_ROOT\CLSID and release
+  // 38.0's Dir key with "bin", "help", "lib" and "root" (the directories
+  // above) in both registry views. Key and value names compare without regard
+  // to case, so each is also the release's Dir\Bin in its view.
   void SeedSharedSystem();
 
   const std::vector<std::string>& messages() const { return reporter.messages(); }

@@ -124,19 +124,26 @@ TEST(VerifyTest, TheFootprintCoversWhatRegistrationTouches) {
             RegistrationFootprint(*BuiltInMachine(), kDefaultModulePath));
 }
 
-// The built-in machine is the unit tests' seeded shared system, plus the
-// same release in the 32-bit view and the CLSID key.
+// The one image of the shared system, as plgreg's built-in machine and as the
+// unit tests seed it, holds the directories the tests expect, in both
+// registry views, and the CLSID key.
 TEST(VerifyTest, TheBuiltInMachineHoldsTheTestsSharedSystem) {
+  using plg::testing::kDirKey, plg::testing::kSeedBinDir, plg::testing::kSeedHelpDir,
+      plg::testing::kSeedLibDir, plg::testing::kSeedRootDir, plg::testing::DescribeTree;
+  const auto row = [](const char* name, const char* text) {
+    return '"' + std::string(name) + "\"=\"" + text + '"';
+  };
+  const std::vector<std::string> dir = {"[]", row("bin", kSeedBinDir), row("help", kSeedHelpDir),
+                                        row("lib", kSeedLibDir), row("root", kSeedRootDir)};
   plg::testing::TestMachine seeded;
   seeded.SeedSharedSystem();
-  std::unique_ptr<MemoryRegistry> machine = BuiltInMachine();
-  EXPECT_EQ(plg::testing::DescribeTree(seeded.registry, plg::testing::kDirKey),
-            plg::testing::DescribeTree(*machine, plg::testing::kDirKey));
-  EXPECT_EQ(
-      plg::testing::DescribeTree(seeded.registry, plg::testing::kDirKey),
-      plg::testing::DescribeTree(
-          *machine, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics\\Kelsys\\38.0\\Dir"));
-  EXPECT_TRUE(machine->KeyExists("HKEY_CLASSES_ROOT\\CLSID"));
+  const std::unique_ptr<MemoryRegistry> built_in = BuiltInMachine();
+  for (const MemoryRegistry* machine : {&seeded.registry, built_in.get()}) {
+    EXPECT_EQ(dir, DescribeTree(*machine, kDirKey));
+    EXPECT_EQ(dir, DescribeTree(*machine, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics"
+                                          "\\Kelsys\\38.0\\Dir"));
+    EXPECT_TRUE(machine->KeyExists("HKEY_CLASSES_ROOT\\CLSID"));
+  }
 }
 
 }  // namespace

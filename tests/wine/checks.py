@@ -12,7 +12,10 @@ import time
 import winelab
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SEED_SHARED_SYSTEM = os.path.join(HERE, "seed", "shared_system.reg")
+# The shared modelling system as installed: the machine model's one image,
+# which plgreg and the unit tests compile in.
+SEED_SHARED_SYSTEM = os.path.join(os.path.dirname(os.path.dirname(HERE)),
+                                  "machine", "images", "shared_system.reg")
 
 MODULE_PATH = "C:\\Program Files\\Pellagor\\plgproduct.dll"
 VOLATILE_HELPER_PATH = "C:\\plgtest\\make_volatile_key.exe"

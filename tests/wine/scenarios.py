@@ -16,7 +16,8 @@
       Boots a fresh prefix at DIR, seeds the shared modelling system,
       registers the module with regsvr32 /s and prints what it wrote.
 
-A scenario seeds its prefix from .reg files in seed/, runs regsvr32, and
+A scenario seeds its prefix from .reg files in seed/ and the machine
+model's image of the shared system (machine/images/), runs regsvr32, and
 compares `reg export` output with the hand-written files in expected/.
 Message boxes are read from a relay trace restricted to MessageBoxExA (and
 RegCreateKeyExA where a scenario looks at keys being created). A scenario's
