@@ -19,18 +19,9 @@ struct OwnedKey {
 };
 
 constexpr OwnedKey kOwnedKeys[] = {
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics", Scope::kOpenOnly},
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor", Scope::kSubtree},
-    {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", Scope::kOneValue, "plg"},
-    {"HKEY_CLASSES_ROOT\\Pellagor Language", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\.plgf", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\.hvxl", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\Tolvane Model Library", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\PLG Application", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\PLG Application 3800", Scope::kSubtree},
-    {"HKEY_CLASSES_ROOT\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}", Scope::kSubtree},
+#define OWNED_KEY(path, scope, value) {path, Scope::scope, value},
+#include "tests/support/owned_keys.def"
+#undef OWNED_KEY
 };
 
 bool IsWrite(RegOp op) {

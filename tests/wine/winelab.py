@@ -457,25 +457,42 @@ def encode_reg_text(text):
 
 
 # ---------------------------------------------------------------------------
-# What the module may change. The same keys as tests/support/containment.cpp,
-# applied to the difference of two exports instead of a list of calls.
+# What the module may change: the keys of tests/support/owned_keys.def, which
+# tests/support/containment.cpp checks call logs against, applied here to the
+# difference of two exports.
 
 SUBTREE, OPEN_ONLY, ONE_VALUE = "the key and everything beneath it", "created only", "one value"
 
-OWNED_KEYS = [
-    ("HKEY_LOCAL_MACHINE\\Software\\Tolvanics", OPEN_ONLY, None),
-    ("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor", SUBTREE, None),
-    ("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", ONE_VALUE, "plg"),
-    ("HKEY_CLASSES_ROOT\\Pellagor Language", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\.plgf", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\.hvxl", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\Tolvane Model Library", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\PLG Application", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\PLG Application 3800", SUBTREE, None),
-    ("HKEY_CLASSES_ROOT\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}", SUBTREE, None),
-]
+OWNED_KEYS_DEF = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                              "support", "owned_keys.def")
+
+
+def read_owned_keys(path=OWNED_KEYS_DEF):
+    """[(path, scope, value name or None)], the rows of owned_keys.def."""
+    literal = r'"((?:[^"\\]|\\.)*)"'
+    row = re.compile(r"OWNED_KEY\(\s*%s\s*,\s*(k\w+)\s*,\s*(?:nullptr|%s)\s*\)$"
+                     % (literal, literal))
+    scopes = {"kSubtree": SUBTREE, "kOpenOnly": OPEN_ONLY, "kOneValue": ONE_VALUE}
+
+    def unescape(text):  # the literals hold no escapes but \\ and \"
+        return re.sub(r"\\(.)", r"\1", text)
+
+    keys = []
+    with open(path, encoding="ascii") as f:
+        for number, line in enumerate(f, 1):
+            if not line.startswith("OWNED_KEY("):
+                continue
+            match = row.match(line.rstrip("\n"))
+            if not match or match.group(2) not in scopes:
+                raise ValueError("%s:%d: not a row OWNED_KEY(path, scope, value)" % (path, number))
+            key, scope, value = match.groups()
+            keys.append((unescape(key), scopes[scope], None if value is None else unescape(value)))
+    if not keys:
+        raise ValueError("%s: no rows" % path)
+    return keys
+
+
+OWNED_KEYS = read_owned_keys()
 
 # Wine's HKEY_CLASSES_ROOT is this key, with nothing merged into it.
 MACHINE_CLASSES = "HKEY_LOCAL_MACHINE\\Software\\Classes"
