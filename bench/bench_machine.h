@@ -11,6 +11,7 @@
 #include "resources/compiled_strings.h"
 #include "machine/memory_registry.h"
 #include "machine/recording_reporter.h"
+#include "registry/registry_paths.h"
 #include "machine/builtin_machine.h"
 
 namespace plg::bench {
@@ -38,13 +39,13 @@ inline std::string ReleaseBin(int index) {
 // Dir\Bin beneath the shared system key of that view. Release 38.0 is the
 // built-in image's, in both views.
 inline void SeedVersions(MemoryRegistry& registry, int count) {
-  for (const char* view : {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics\\",
-                           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics\\"}) {
+  const std::string machine = "HKEY_LOCAL_MACHINE\\";
+  for (RegistryView view : {RegistryView::k32Bit, RegistryView::kNative}) {
     for (int i = 0; i < count; ++i) {
       const std::string version = VersionName(i);
-      registry.SeedKey(std::string(view) + "Pellagor\\" + version);
+      registry.SeedKey(machine + GetProductViewKeyPath(view, "Pellagor") + version);
       if (i > 0) {
-        registry.SeedString(std::string(view) + "Kelsys\\" + version + "\\Dir", "Bin",
+        registry.SeedString(machine + GetReleasesKeyPath(view) + version + "\\Dir", "Bin",
                             ReleaseBin(i));
       }
     }
