@@ -211,6 +211,7 @@ const char* RegOpName(RegOp op) {
     case RegOp::kDeleteKey: return "DeleteKey";
     case RegOp::kDeleteValue: return "DeleteValue";
     case RegOp::kAny: return "Any";
+    case RegOp::kEnumValue: return "EnumValue";
   }
   return "?";
 }
@@ -487,6 +488,19 @@ RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key,
   auto it = node->ValueNamed(AnsiName{name});
   if (it == node->values.end()) return kErrorFileNotFound;
   node->values.erase(it);
+  return kSuccess;
+}
+
+RegStatus MemoryRegistry::DoEnumValue(const RegKey& key, std::uint32_t index,
+                                      std::string* name, RegValue* value) {
+  if (RegStatus fault = Intercept(RegOp::kEnumValue, key.path(), {})) return fault;
+  Node* node = nullptr;
+  if (RegStatus status = NodeFor(key, &node)) return status;
+  if (index >= node->values.size()) return kErrorNoMoreItems;
+  const Node::Value& found = node->values[index];
+  *name = Utf16ToAnsi(found.name);
+  value->type = found.type;
+  value->data = found.data;
   return kSuccess;
 }
 

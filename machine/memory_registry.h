@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/registry_value_enumerator.h"
 
 namespace plg {
 
-// The operations of Registry, for fault injection and the call log.
+// The operations of Registry, for fault injection and the call log, and value
+// enumeration after them.
 enum class RegOp {
   kCreateKey,
   kOpenKey,
@@ -27,6 +29,9 @@ enum class RegOp {
   kDeleteKey,
   kDeleteValue,
   kAny,
+  // RegistryValueEnumerator's; registration never makes it. After kAny, so
+  // that the fuzzer's choice among kCreateKey..kAny keeps its meaning.
+  kEnumValue,
 };
 
 const char* RegOpName(RegOp op);
@@ -39,7 +44,8 @@ struct RegFault {
   // being HKEY_LOCAL_MACHINE\Software\Classes). Empty matches every key.
   std::string path;
   // For value operations: the value name ("" is the default value). Unset
-  // matches every value.
+  // matches every value. Value enumeration names no value: a fault with a
+  // name never matches it.
   std::optional<std::string> value;
   RegStatus error = kErrorAccessDenied;
   // Let this many matching calls succeed before failing.
@@ -67,7 +73,9 @@ struct RegEntry {
   bool operator==(const RegEntry& other) const;
 };
 
-class MemoryRegistry : public Registry {
+// Value enumeration (RegistryValueEnumerator) gives a key's values in the
+// order they were created, as Windows does (Wine sorts them by name).
+class MemoryRegistry : public Registry, public RegistryValueEnumerator {
  public:
   // Starts with HKEY_LOCAL_MACHINE\Software\Classes (HKEY_CLASSES_ROOT).
   MemoryRegistry();
@@ -127,6 +135,8 @@ class MemoryRegistry : public Registry {
   RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) override;
   RegStatus DoDeleteValue(const RegKey& key, std::string_view name) override;
   void DoCloseKey(KeyHandle handle) override;
+  RegStatus DoEnumValue(const RegKey& key, std::uint32_t index, std::string* name,
+                        RegValue* value) override;
 
  private:
   struct ActiveFault {

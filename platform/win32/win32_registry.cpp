@@ -5,17 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/win32_hkey.h"
+
 namespace plg {
 
 namespace {
-
-HKEY ToHkey(const RegKey& key) {
-  if (key.is_root()) {
-    return key.root() == RegistryRoot::kClassesRoot ? HKEY_CLASSES_ROOT
-                                                    : HKEY_LOCAL_MACHINE;
-  }
-  return reinterpret_cast<HKEY>(key.handle());
-}
 
 // The ANSI calls take zero-terminated names.
 std::string Terminated(std::string_view text) { return std::string(text); }

@@ -86,6 +86,16 @@ TEST_F(MemoryRegistryTest, SnapshotListsKeysDepthFirstAndValuesInCreationOrder) 
   std::vector<std::string> shape;
   for (const RegEntry& e : entries) shape.push_back(e.is_value ? e.key + "|" + e.name : e.key);
   EXPECT_EQ((std::vector<std::string>{"", "|zeta", "|", "A", "A\\deep", "b", "b|n"}), shape);
+  // Value enumeration gives the same order.
+  RegKey top;
+  ASSERT_EQ(kSuccess, registry.OpenKey(RegKey::ClassesRoot(), "Top", kKeyRead, &top));
+  std::vector<std::string> names;
+  std::string name;
+  RegValue value;
+  for (std::uint32_t i = 0; registry.EnumValue(top, i, &name, &value) == kSuccess; ++i) {
+    names.push_back(name);
+  }
+  EXPECT_EQ((std::vector<std::string>{"zeta", ""}), names);
   EXPECT_TRUE(registry.Snapshot("HKEY_CLASSES_ROOT\\Missing").empty());
 }
 

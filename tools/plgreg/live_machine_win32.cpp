@@ -1,44 +1,25 @@
 #include "tools/plgreg/live_machine.h"
 
-#include <windows.h>
-
-#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_enumerating_registry.h"
 
 namespace plg::tool {
 
 namespace {
 
-// Values are enumerated here directly: registration never enumerates values,
-// so the registry seam does not offer it.
-void CopyValues(const RegKey& key, const std::string& path, MemoryRegistry* image) {
-  const HKEY hkey = key.is_root() ? (key.root() == RegistryRoot::kClassesRoot
-                                         ? HKEY_CLASSES_ROOT
-                                         : HKEY_LOCAL_MACHINE)
-                                  : reinterpret_cast<HKEY>(key.handle());
-  DWORD max_name = 0;
-  DWORD max_data = 0;
-  if (RegQueryInfoKeyA(hkey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       &max_name, &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  std::vector<char> name(max_name + 1);
-  std::vector<BYTE> data(max_data + 1);
-  for (DWORD index = 0;; ++index) {
-    DWORD name_size = static_cast<DWORD>(name.size());
-    DWORD data_size = static_cast<DWORD>(data.size());
-    DWORD type = REG_NONE;
-    const LSTATUS status = RegEnumValueA(hkey, index, name.data(), &name_size, nullptr, &type,
-                                         data.data(), &data_size);
-    if (status != ERROR_SUCCESS) break;
-    image->SeedValue(path, std::string(name.data(), name_size), type,
-                     std::vector<std::uint8_t>(data.begin(), data.begin() + data_size));
+void CopyValues(Win32EnumeratingRegistry& registry, const RegKey& key, const std::string& path,
+                MemoryRegistry* image) {
+  std::string name;
+  RegValue value;
+  for (std::uint32_t index = 0; registry.EnumValue(key, index, &name, &value) == kSuccess;
+       ++index) {
+    image->SeedValue(path, name, value.type, std::move(value.data));
   }
 }
 
-void CopyTree(Win32Registry& registry, const RegKey& key, const std::string& path,
+void CopyTree(Win32EnumeratingRegistry& registry, const RegKey& key, const std::string& path,
               MemoryRegistry* image, int depth) {
   image->SeedKey(path);
-  CopyValues(key, path, image);
+  CopyValues(registry, key, path, image);
   // Deeper than any key registration writes; a guard against cycles of links.
   if (depth > 32) return;
   for (std::uint32_t index = 0;; ++index) {
@@ -54,7 +35,7 @@ void CopyTree(Win32Registry& registry, const RegKey& key, const std::string& pat
 
 std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& paths) {
   auto image = std::make_unique<MemoryRegistry>();
-  Win32Registry registry;
+  Win32EnumeratingRegistry registry;
   for (const std::string& path : paths) {
     const std::size_t slash = path.find('\\');
     if (slash == std::string::npos) continue;

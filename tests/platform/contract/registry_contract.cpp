@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/registry_value_enumerator.h"
 #include "tests/platform/contract/registry_under_test.h"
 
 namespace plg::contract {
@@ -34,6 +37,7 @@ class RegistryContract : public ::testing::Test {
   }
 
   Registry& reg() { return *under_test_.registry; }
+  RegistryValueEnumerator& values() { return *under_test_.values; }
 
   // Test-local tree deletion, so the contract does not lean on module code.
   void DeleteTree(const RegKey& parent, const std::string& path) {
@@ -219,6 +223,7 @@ TEST_F(RegistryContract, AHandleToADeletedKeyAnswersKeyDeleted) {
   EXPECT_EQ(kErrorKeyDeleted, reg().QueryValue(stale, "v", 16, &value));
   EXPECT_EQ(kErrorKeyDeleted, reg().QueryInfo(stale, &info));
   EXPECT_EQ(kErrorKeyDeleted, reg().EnumKey(stale, 0, 64, &name));
+  EXPECT_EQ(kErrorKeyDeleted, values().EnumValue(stale, 0, &name, &value));
   EXPECT_EQ(kErrorKeyDeleted, reg().CreateKey(stale, "child", kKeyAllAccess, &child));
   EXPECT_FALSE(child.valid());
   stale.Close();
@@ -260,6 +265,70 @@ TEST_F(RegistryContract, ANameThatDoesNotFitIsMoreDataAndLeavesTheOutputAlone) {
   EXPECT_EQ(u"untouched", wide);
   EXPECT_EQ(kSuccess, reg().EnumKeyW(top_, 0, 13, &wide));
   EXPECT_EQ(u"twelve-chars", wide);
+}
+
+// Value enumeration is the tools' (registration never enumerates values).
+// Windows gives values in creation order and Wine sorted by name, so only the
+// set of values and a stable order are asserted.
+TEST_F(RegistryContract, EnumeratingValuesGivesEachWholeOnceThenNoMoreItems) {
+  RegKey key = Create("enumerated");
+  const std::string long_name(300, 'n');
+  const std::string long_data(5000, '\xbd');
+  // Sizes as SetValue takes them; each text is readable one byte further.
+  const struct {
+    std::string name;
+    ValueType type;
+    const char* data;
+    std::size_t size;
+  } cases[] = {
+      {"", kRegSz, "default", 8},
+      {"Text", kRegSz, "abc", 4},
+      {"unterminated", kRegSz, "abc", 2},
+      {"number", kRegDword, "\x04\x03\x02\x01", 4},
+      {"binary", kRegBinary, "a\0b", 3},
+      {"Caf\xe9", kRegExpandSz, "%x%\xe9", 5},
+      {long_name, kRegBinary, long_data.c_str(), long_data.size()},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(kSuccess, reg().SetValue(key, c.name, c.type, c.data, c.size));
+  }
+  // Rewritten with other case: one value, under its first spelling.
+  ASSERT_EQ(kSuccess, reg().SetValue(key, "TEXT", kRegSz, "abc", 4));
+
+  const auto enumerate = [&] {
+    std::vector<std::pair<std::string, RegValue>> found;
+    std::string name;
+    RegValue value;
+    RegStatus status;
+    for (std::uint32_t i = 0; (status = values().EnumValue(key, i, &name, &value)) == kSuccess;
+         ++i) {
+      found.emplace_back(name, value);
+    }
+    EXPECT_EQ(kErrorNoMoreItems, status);
+    return found;
+  };
+  const auto found = enumerate();
+  std::map<std::string, RegValue> by_name(found.begin(), found.end());
+  ASSERT_EQ(std::size(cases), found.size());
+  ASSERT_EQ(std::size(cases), by_name.size());
+  for (const auto& c : cases) {
+    SCOPED_TRACE("value '" + c.name.substr(0, 20) + "'");
+    ASSERT_EQ(1u, by_name.count(c.name));
+    EXPECT_EQ(c.type, by_name[c.name].type);
+    EXPECT_EQ(Bytes(c.data, c.size), by_name[c.name].data);
+  }
+  const auto again = enumerate();
+  for (std::size_t i = 0; i < found.size() && i < again.size(); ++i) {
+    EXPECT_EQ(found[i].first, again[i].first) << i;
+  }
+
+  std::string name = "untouched";
+  RegValue value;
+  value.type = 0xbd;
+  EXPECT_EQ(kErrorNoMoreItems, values().EnumValue(key, std::size(cases), &name, &value));
+  EXPECT_EQ("untouched", name);
+  EXPECT_EQ(0xbdu, value.type);
+  EXPECT_TRUE(value.data.empty());
 }
 
 TEST_F(RegistryContract, QueryInfoCountsSubkeysAndValuesWithTheDefaultValue) {
