@@ -277,6 +277,26 @@ MemoryRegistry::MemoryRegistry() : machine_(std::make_shared<Node>()) {
 
 MemoryRegistry::~MemoryRegistry() = default;
 
+std::unique_ptr<MemoryRegistry> MemoryRegistry::Clone() const {
+  struct Copier {
+    const Node* classes;
+    Node* classes_copy = nullptr;
+    void Copy(const Node& from, Node* to) {
+      if (&from == classes) classes_copy = to;
+      to->values = from.values;
+      for (const auto& [child_name, child] : from.children) Copy(*child, to->AddChild(child->name));
+    }
+  } copier{classes_};
+  auto clone = std::make_unique<MemoryRegistry>();
+  clone->machine_ = std::make_shared<Node>();
+  clone->machine_->name = machine_->name;
+  copier.Copy(*machine_, clone->machine_.get());
+  clone->classes_ = copier.classes_copy;
+  clone->faults_ = faults_;
+  clone->ansi_path_limit_ = ansi_path_limit_;
+  return clone;
+}
+
 void MemoryRegistry::InjectFault(RegFault fault) {
   faults_.push_back(ActiveFault{std::move(fault), 0});
 }

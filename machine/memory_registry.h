@@ -92,6 +92,13 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   // Handles opened and not yet closed (roots excluded).
   std::size_t open_handles() const { return handles_.size(); }
 
+  // A deep copy, for running registration on a machine without changing it:
+  // every key and value with its name as spelt (UTF-16 names included), the
+  // injected faults with the matching calls each has counted so far, and the
+  // ANSI path limit. The copy starts with an empty call log and no open
+  // handles: those belong to this registry's keys.
+  std::unique_ptr<MemoryRegistry> Clone() const;
+
   // --- Direct access for tests and tools; no faults, not logged ---
   // `path` is a full path starting with HKEY_LOCAL_MACHINE or
   // HKEY_CLASSES_ROOT.

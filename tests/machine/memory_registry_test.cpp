@@ -119,6 +119,37 @@ TEST_F(MemoryRegistryTest, NamesTheAnsiCallsCannotSpellComeBackAsQuestionMarks) 
   EXPECT_EQ(u"Name\u0416", wide);
 }
 
+TEST_F(MemoryRegistryTest, ACloneKeepsNamesAndFaultsAndIsIndependent) {
+  registry.SeedKeyW("HKEY_CLASSES_ROOT\\W", u"Name\u0416");
+  registry.SeedString("HKEY_CLASSES_ROOT\\W", "v", "x");
+  RegKey open;
+  ASSERT_EQ(kSuccess, registry.OpenKey(RegKey::ClassesRoot(), "W", kKeyRead, &open));
+  registry.InjectFault({RegOp::kCreateKey, "HKEY_CLASSES_ROOT\\Target"});
+  const std::unique_ptr<MemoryRegistry> clone = registry.Clone();
+  registry.Erase("HKEY_CLASSES_ROOT\\W");
+  registry.ClearFaults();
+
+  // Neither the log nor the handles come along.
+  EXPECT_EQ(0u, clone->calls().size());
+  EXPECT_EQ(0u, clone->open_handles());
+  RegKey key;
+  ASSERT_EQ(kSuccess, clone->OpenKey(RegKey::ClassesRoot(), "W", kKeyRead, &key));
+  std::u16string wide;
+  ASSERT_EQ(kSuccess, clone->EnumKeyW(key, 0, 100, &wide));
+  EXPECT_EQ(u"Name\u0416", wide);
+  RegKey target;
+  EXPECT_EQ(kErrorAccessDenied,
+            clone->CreateKey(RegKey::ClassesRoot(), "Target", kKeyAllAccess, &target));
+  // And the other way round.
+  clone->SeedKey("HKEY_CLASSES_ROOT\\OnlyInTheClone");
+  EXPECT_FALSE(registry.KeyExists("HKEY_CLASSES_ROOT\\OnlyInTheClone"));
+  EXPECT_EQ(kSuccess, Create("Target"));
+  EXPECT_EQ((std::vector<RegEntry>{{"", false, "", kRegNone, {}},
+                                   {"", true, "v", kRegSz, {'x', 0}},
+                                   {"Name?", false, "", kRegNone, {}}}),
+            clone->Snapshot("HKEY_CLASSES_ROOT\\W"));
+}
+
 TEST(AnsiConversion, FollowsCodePage1252BothWays) {
   EXPECT_EQ(u"a\u00e9\u20ac\u0081\u017e", AnsiToUtf16("a\xe9\x80\x81\x9e"));
   EXPECT_EQ("a\xe9\x80\x81\x9e", Utf16ToAnsi(u"a\u00e9\u20ac\u0081\u017e"));

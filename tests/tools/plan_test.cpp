@@ -217,8 +217,8 @@ TEST(PlanTest, ImportingThePlanGivesTheRunsResult) {
   std::vector<Case> cases;
   cases.push_back({"register on the built-in machine", BuiltInMachine(), Step::kRegister});
   cases.push_back({"unregister a registration", RegisteredMachine(), Step::kUnregister});
-  cases.push_back({"register over stale entries", CopyRegistry(*stale), Step::kRegister});
-  cases.push_back({"unregister stale entries", CopyRegistry(*stale), Step::kUnregister});
+  cases.push_back({"register over stale entries", stale->Clone(), Step::kRegister});
+  cases.push_back({"unregister stale entries", stale->Clone(), Step::kUnregister});
   for (const Case& c : cases) {
     for (const char* format : {"reg", "reg4"}) {
       SCOPED_TRACE(std::string(c.label) + ", " + format);
@@ -227,7 +227,7 @@ TEST(PlanTest, ImportingThePlanGivesTheRunsResult) {
           Plgreg({"plan", c.step == Step::kRegister ? "register" : "unregister", "--machine",
                   image, "--format", format});
       ASSERT_EQ(0, run.code) << run.err;
-      std::unique_ptr<MemoryRegistry> applied = CopyRegistry(*c.machine);
+      std::unique_ptr<MemoryRegistry> applied = c.machine->Clone();
       ApplyRegFile(ParsePlan(run.out), applied.get());
       const PlanResult result = PlanStep(*c.machine, c.step, kDefaultModulePath);
       EXPECT_EQ(Lines(FormatRegFile(ExportRegistry(*result.after, "HKEY_LOCAL_MACHINE",

@@ -19,7 +19,7 @@ struct Run {
 Run RunStep(const MemoryRegistry& machine, Step step, const std::string& module_path,
             const std::vector<RegFault>& faults = {}) {
   Run run;
-  run.registry = CopyRegistry(machine);
+  run.registry = machine.Clone();
   for (const RegFault& fault : faults) run.registry->InjectFault(fault);
   RecordingReporter reporter;
   CompiledStrings strings;

@@ -102,7 +102,7 @@ void AddMachineOptions(CLI::App* command, Options* options) {
 // directories read as the module reads them, and the release verbs left as
 // they are.
 WxsSubstitutions SubstitutionsFor(const MemoryRegistry& machine, const std::string& file_id) {
-  const std::unique_ptr<MemoryRegistry> copy = CopyRegistry(machine);
+  const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
   RecordingReporter reporter;
   CompiledStrings strings;
   Platform platform{*copy, reporter, strings};

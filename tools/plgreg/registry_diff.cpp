@@ -175,10 +175,4 @@ RegFile ChangesAsRegFile(const std::vector<RegistryChange>& changes,
   return file;
 }
 
-std::unique_ptr<MemoryRegistry> CopyRegistry(const MemoryRegistry& registry) {
-  auto copy = std::make_unique<MemoryRegistry>();
-  ApplyRegFile(ExportRegistry(registry, kMachine), copy.get());
-  return copy;
-}
-
 }  // namespace plg::tool

@@ -38,7 +38,4 @@ std::vector<RegistryChange> DiffRegistries(const MemoryRegistry& before,
 RegFile ChangesAsRegFile(const std::vector<RegistryChange>& changes,
                          RegFileFormat format);
 
-// An independent copy of `registry`'s keys and values.
-std::unique_ptr<MemoryRegistry> CopyRegistry(const MemoryRegistry& registry);
-
 }  // namespace plg::tool
