@@ -31,7 +31,7 @@ std::string XmlProblem(const std::string& xml) {
 }
 
 std::string RegisteredImage() {
-  const PlanResult registered = PlanStep(*BuiltInMachine(), Step::kRegister, kDefaultModulePath);
+  const PlanResult registered = PlanStep(*BuiltInMachine(), kRegister, kDefaultModulePath);
   return WriteTempFile("formats_registered.reg",
                        FormatRegFile(ExportRegistry(*registered.after, "HKEY_LOCAL_MACHINE")));
 }

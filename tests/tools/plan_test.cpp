@@ -46,7 +46,7 @@ std::string ImageFile(const std::string& name, const MemoryRegistry& machine) {
 }
 
 std::unique_ptr<MemoryRegistry> RegisteredMachine() {
-  return PlanStep(*BuiltInMachine(), Step::kRegister, kDefaultModulePath).after;
+  return PlanStep(*BuiltInMachine(), kRegister, kDefaultModulePath).after;
 }
 
 struct Expected {
@@ -212,24 +212,24 @@ TEST(PlanTest, ImportingThePlanGivesTheRunsResult) {
   struct Case {
     const char* label;
     std::unique_ptr<MemoryRegistry> machine;
-    Step step;
+    RegistrationMode mode;
   };
   std::vector<Case> cases;
-  cases.push_back({"register on the built-in machine", BuiltInMachine(), Step::kRegister});
-  cases.push_back({"unregister a registration", RegisteredMachine(), Step::kUnregister});
-  cases.push_back({"register over stale entries", stale->Clone(), Step::kRegister});
-  cases.push_back({"unregister stale entries", stale->Clone(), Step::kUnregister});
+  cases.push_back({"register on the built-in machine", BuiltInMachine(), kRegister});
+  cases.push_back({"unregister a registration", RegisteredMachine(), kUnregister});
+  cases.push_back({"register over stale entries", stale->Clone(), kRegister});
+  cases.push_back({"unregister stale entries", stale->Clone(), kUnregister});
   for (const Case& c : cases) {
     for (const char* format : {"reg", "reg4"}) {
       SCOPED_TRACE(std::string(c.label) + ", " + format);
       const std::string image = ImageFile("plan_apply.reg", *c.machine);
       const testing::CliRun run =
-          Plgreg({"plan", c.step == Step::kRegister ? "register" : "unregister", "--machine",
+          Plgreg({"plan", c.mode == kRegister ? "register" : "unregister", "--machine",
                   image, "--format", format});
       ASSERT_EQ(0, run.code) << run.err;
       std::unique_ptr<MemoryRegistry> applied = c.machine->Clone();
       ApplyRegFile(ParsePlan(run.out), applied.get());
-      const PlanResult result = PlanStep(*c.machine, c.step, kDefaultModulePath);
+      const PlanResult result = PlanStep(*c.machine, c.mode, kDefaultModulePath);
       EXPECT_EQ(Lines(FormatRegFile(ExportRegistry(*result.after, "HKEY_LOCAL_MACHINE",
                                                    RegFileFormat::kRegedit4))),
                 Lines(FormatRegFile(ExportRegistry(*applied, "HKEY_LOCAL_MACHINE",

@@ -19,7 +19,7 @@ using testing::Plgreg;
 using testing::WriteTempFile;
 
 std::unique_ptr<MemoryRegistry> RegisteredMachine() {
-  return PlanStep(*BuiltInMachine(), Step::kRegister, kDefaultModulePath).after;
+  return PlanStep(*BuiltInMachine(), kRegister, kDefaultModulePath).after;
 }
 
 testing::CliRun Verify(const MemoryRegistry& machine, std::vector<std::string> more = {}) {

@@ -16,7 +16,7 @@ struct Run {
   std::vector<RegCall> calls;
 };
 
-Run RunStep(const MemoryRegistry& machine, Step step, const std::string& module_path,
+Run RunStep(const MemoryRegistry& machine, RegistrationMode mode, const std::string& module_path,
             const std::vector<RegFault>& faults = {}) {
   Run run;
   run.registry = machine.Clone();
@@ -24,7 +24,7 @@ Run RunStep(const MemoryRegistry& machine, Step step, const std::string& module_
   RecordingReporter reporter;
   CompiledStrings strings;
   Platform platform{*run.registry, reporter, strings};
-  if (step == Step::kRegister) {
+  if (mode == kRegister) {
     (void)RegisterProduct(platform, module_path);
   } else {
     (void)UnregisterProduct(platform);
@@ -69,9 +69,9 @@ bool IsAncestorOrSelf(const std::string& ancestor, const std::string& path) {
 
 }  // namespace
 
-PlanResult PlanStep(const MemoryRegistry& machine, Step step,
+PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
                     const std::string& module_path, const std::vector<RegFault>& faults) {
-  Run run = RunStep(machine, step, module_path, faults);
+  Run run = RunStep(machine, mode, module_path, faults);
   PlanResult result;
   result.changes = DiffRegistries(machine, *run.registry);
   result.messages = std::move(run.messages);
@@ -81,7 +81,7 @@ PlanResult PlanStep(const MemoryRegistry& machine, Step step,
 
 VerifyResult VerifyRegistration(const MemoryRegistry& machine,
                                 const std::string& module_path) {
-  PlanResult plan = PlanStep(machine, Step::kRegister, module_path);
+  PlanResult plan = PlanStep(machine, kRegister, module_path);
   VerifyResult result;
   result.messages = std::move(plan.messages);
   for (RegistryChange& change : plan.changes) {
@@ -146,8 +146,8 @@ std::vector<std::string> RegistrationFootprint(const MemoryRegistry& machine,
       "HKEY_CLASSES_ROOT\\CLSID",
   };
   std::vector<std::string> paths;
-  const Run registered = RunStep(machine, Step::kRegister, module_path);
-  const Run unregistered = RunStep(*registered.registry, Step::kUnregister, module_path);
+  const Run registered = RunStep(machine, kRegister, module_path);
+  const Run unregistered = RunStep(*registered.registry, kUnregister, module_path);
   for (const Run* run : {&registered, &unregistered}) {
     for (const RegCall& call : run->calls) {
       const std::string upper = Upper(call.path);

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "machine/memory_registry.h"
+#include "registry/registration_mode.h"
 #include "tools/plgreg/registry_diff.h"
 
 namespace plg::tool {
-
-enum class Step { kRegister, kUnregister };
 
 struct PlanResult {
   std::vector<RegistryChange> changes;
@@ -19,10 +18,11 @@ struct PlanResult {
   std::unique_ptr<MemoryRegistry> after;
 };
 
-// Runs `step` (DllRegisterServer's or DllUnregisterServer's logic, with the
-// compiled-in string table) on a copy of `machine`; `machine` is unchanged.
+// Runs registration or unregistration (DllRegisterServer's or
+// DllUnregisterServer's logic, with the compiled-in string table) on a copy of
+// `machine`; `machine` is unchanged.
 // `faults` are injected into that copy, for tests of failing runs.
-PlanResult PlanStep(const MemoryRegistry& machine, Step step,
+PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
                     const std::string& module_path,
                     const std::vector<RegFault>& faults = {});
 

@@ -121,8 +121,8 @@ int RunPlan(const Options& options, std::ostream& out, std::ostream& err,
             const std::vector<RegFault>& faults) {
   const std::string module_path = ModulePath(options.module_path);
   const std::unique_ptr<MemoryRegistry> machine = LoadMachine(options.machine);
-  const Step step = options.step == "register" ? Step::kRegister : Step::kUnregister;
-  const PlanResult plan = PlanStep(*machine, step, module_path, faults);
+  const RegistrationMode mode = options.step == "register" ? kRegister : kUnregister;
+  const PlanResult plan = PlanStep(*machine, mode, module_path, faults);
 
   const PlanHeader header{options.step, module_path, plan.messages};
   if (options.format == "reg") {
