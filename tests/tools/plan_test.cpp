@@ -243,7 +243,9 @@ TEST(PlanTest, MessagesOfTheRunGoToStandardErrorAndSetTheExitCode) {
   fault.op = RegOp::kSetValue;
   fault.path = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\GUIDefaults";
   fault.value = "CustomModelingOn";
-  const testing::CliRun run = Plgreg({"plan", "register", "--format", "reg4"}, {fault});
+  const std::unique_ptr<MemoryRegistry> machine = BuiltInMachine();
+  machine->InjectFault(fault);
+  const testing::CliRun run = testing::PlgregOn(*machine, {"plan", "register", "--format", "reg4"});
   EXPECT_EQ(1, run.code);
   EXPECT_EQ("Unable to enter custom modeling key\n", run.err);
   const RegFile plan = ParsePlan(run.out);

@@ -20,14 +20,20 @@ struct CliRun {
 };
 
 inline CliRun Plgreg(const std::vector<std::string>& args,
-                     const std::vector<RegFault>& faults = {}) {
+                     const MachineLoader& load_machine = LoadMachineImage) {
   std::ostringstream out;
   std::ostringstream err;
   CliRun run;
-  run.code = RunPlgreg(args, out, err, faults);
+  run.code = RunPlgreg(args, out, err, load_machine);
   run.out = out.str();
   run.err = err.str();
   return run;
+}
+
+// plgreg with a copy of `machine`, faults and all, for whatever image the
+// arguments name.
+inline CliRun PlgregOn(const MemoryRegistry& machine, const std::vector<std::string>& args) {
+  return Plgreg(args, [&](const std::string&, std::string*) { return machine.Clone(); });
 }
 
 // The text of a REGEDIT5 file (ASCII content only), or "not UTF-16" when

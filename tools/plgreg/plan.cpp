@@ -16,11 +16,10 @@ struct Run {
   std::vector<RegCall> calls;
 };
 
-Run RunStep(const MemoryRegistry& machine, RegistrationMode mode, const std::string& module_path,
-            const std::vector<RegFault>& faults = {}) {
+Run RunStep(const MemoryRegistry& machine, RegistrationMode mode,
+            const std::string& module_path) {
   Run run;
   run.registry = machine.Clone();
-  for (const RegFault& fault : faults) run.registry->InjectFault(fault);
   RecordingReporter reporter;
   CompiledStrings strings;
   Platform platform{*run.registry, reporter, strings};
@@ -70,8 +69,8 @@ bool IsAncestorOrSelf(const std::string& ancestor, const std::string& path) {
 }  // namespace
 
 PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
-                    const std::string& module_path, const std::vector<RegFault>& faults) {
-  Run run = RunStep(machine, mode, module_path, faults);
+                    const std::string& module_path) {
+  Run run = RunStep(machine, mode, module_path);
   PlanResult result;
   result.changes = DiffRegistries(machine, *run.registry);
   result.messages = std::move(run.messages);

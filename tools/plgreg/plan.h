@@ -19,12 +19,12 @@ struct PlanResult {
 };
 
 // Runs registration or unregistration (DllRegisterServer's or
-// DllUnregisterServer's logic, with the compiled-in string table) on a copy of
-// `machine`; `machine` is unchanged.
-// `faults` are injected into that copy, for tests of failing runs.
+// DllUnregisterServer's logic, with the compiled-in string table) on
+// machine.Clone(), which keeps the faults injected into `machine`: a test of
+// a failing run injects them there. `machine` is unchanged; `after` holds no
+// faults.
 PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
-                    const std::string& module_path,
-                    const std::vector<RegFault>& faults = {});
+                    const std::string& module_path);
 
 // One entry where a machine differs from a registered one.
 struct VerifyFinding {

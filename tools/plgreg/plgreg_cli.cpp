@@ -76,12 +76,12 @@ std::string ModulePath(const std::string& argument) {
   return path;
 }
 
-std::unique_ptr<MemoryRegistry> LoadMachine(const std::string& file) {
-  if (file.empty()) return BuiltInMachine();
-  RegFileError error;
-  std::unique_ptr<MemoryRegistry> image = LoadRegImageFile(file, &error);
-  if (!image) throw UsageError(error.ToString());
-  return image;
+std::unique_ptr<MemoryRegistry> LoadMachine(const MachineLoader& load_machine,
+                                            const std::string& image) {
+  std::string error;
+  std::unique_ptr<MemoryRegistry> machine = load_machine(image, &error);
+  if (!machine) throw UsageError(error);
+  return machine;
 }
 
 void AddMachineOptions(CLI::App* command, Options* options) {
@@ -117,12 +117,12 @@ WxsSubstitutions SubstitutionsFor(const MemoryRegistry& machine, const std::stri
   return substitutions;
 }
 
-int RunPlan(const Options& options, std::ostream& out, std::ostream& err,
-            const std::vector<RegFault>& faults) {
+int RunPlan(const Options& options, const MachineLoader& load_machine, std::ostream& out,
+            std::ostream& err) {
   const std::string module_path = ModulePath(options.module_path);
-  const std::unique_ptr<MemoryRegistry> machine = LoadMachine(options.machine);
+  const std::unique_ptr<MemoryRegistry> machine = LoadMachine(load_machine, options.machine);
   const RegistrationMode mode = options.step == "register" ? kRegister : kUnregister;
-  const PlanResult plan = PlanStep(*machine, mode, module_path, faults);
+  const PlanResult plan = PlanStep(*machine, mode, module_path);
 
   const PlanHeader header{options.step, module_path, plan.messages};
   if (options.format == "reg") {
@@ -142,7 +142,8 @@ int RunPlan(const Options& options, std::ostream& out, std::ostream& err,
   return plan.messages.empty() ? kExitOk : kExitFindings;
 }
 
-int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
+int RunVerify(const Options& options, const MachineLoader& load_machine, std::ostream& out,
+              std::ostream& err) {
   const std::string module_path = ModulePath(options.module_path);
   std::unique_ptr<MemoryRegistry> machine;
 #ifdef _WIN32
@@ -151,7 +152,7 @@ int RunVerify(const Options& options, std::ostream& out, std::ostream& err) {
     machine = ReadLiveMachine(RegistrationFootprint(*model, module_path));
   }
 #endif
-  if (!machine) machine = LoadMachine(options.machine);
+  if (!machine) machine = LoadMachine(load_machine, options.machine);
 
   const VerifyResult result = VerifyRegistration(*machine, module_path);
   if (options.verify_format == "json") {
@@ -186,8 +187,16 @@ int RunMachine(const Options& options, std::ostream& out) {
 
 }  // namespace
 
+std::unique_ptr<MemoryRegistry> LoadMachineImage(const std::string& image, std::string* error) {
+  if (image.empty()) return BuiltInMachine();
+  RegFileError file_error;
+  std::unique_ptr<MemoryRegistry> machine = LoadRegImageFile(image, &file_error);
+  if (!machine) *error = file_error.ToString();
+  return machine;
+}
+
 int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& err,
-              const std::vector<RegFault>& faults) {
+              const MachineLoader& load_machine) {
   Options options;
   CLI::App app{
       "Shows what the plgproduct module's registration writes to and removes from a "
@@ -262,8 +271,8 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
   }
 
   try {
-    if (plan->parsed()) return RunPlan(options, out, err, faults);
-    if (verify->parsed()) return RunVerify(options, out, err);
+    if (plan->parsed()) return RunPlan(options, load_machine, out, err);
+    if (verify->parsed()) return RunVerify(options, load_machine, out, err);
     return RunMachine(options, out);
   } catch (const UsageError& error) {
     err << "plgreg: " << OneLine(error.what()) << "\n";

@@ -2,6 +2,8 @@
 // writes its output, so that tests can run the whole program in-process.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,11 +19,22 @@ inline constexpr int kExitFindings = 1;
 // A usage error, or a machine image that cannot be read.
 inline constexpr int kExitUsage = 2;
 
-// Runs plgreg with `args` (without the program name). Output goes to `out`
-// (binary: .reg output may be UTF-16), messages and errors to `err`, one a
-// line. Returns the exit code. `faults` are injected into the registration
-// runs of plan, for tests of runs that show messages.
+// Where plgreg gets the machine image that --machine names. Given the
+// option's value ("" when it is not given), returns the machine, or nullptr
+// with `error` set to one line naming the image when it cannot be read (a
+// usage error). main() passes LoadMachineImage; the tests hand in machines
+// they prepared, faults injected, through the same seam. (verify on Windows
+// without --machine reads the live registry instead.)
+using MachineLoader = std::function<std::unique_ptr<MemoryRegistry>(const std::string& image,
+                                                                    std::string* error)>;
+
+// The program's loader: the .reg file `image`, or the built-in machine for "".
+std::unique_ptr<MemoryRegistry> LoadMachineImage(const std::string& image, std::string* error);
+
+// Runs plgreg with `args` (without the program name) on the machines that
+// `load_machine` gives. Output goes to `out` (binary: .reg output may be
+// UTF-16), messages and errors to `err`, one a line. Returns the exit code.
 int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& err,
-              const std::vector<RegFault>& faults = {});
+              const MachineLoader& load_machine);
 
 }  // namespace plg::tool
