@@ -1,6 +1,8 @@
 // The plgreg command line: help, usage errors, machine images from files.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,7 @@ TEST(CliTest, EverySubcommandHasHelp) {
     std::vector<std::string> mentions;
   };
   const std::vector<Help> cases = {
-      {{"--help"}, {"plan", "verify", "machine", "Exit codes"}},
+      {{"--help"}, {"plan", "verify", "machine", "Exit codes", "3 internal error"}},
       {{"plan", "--help"},
        {"register or unregister", "--machine", "--module-path", "--format", "--file-id"}},
       {{"verify", "--help"}, {"--machine", "--module-path", "left over", "json"}},
@@ -38,13 +40,21 @@ TEST(CliTest, EverySubcommandHasHelp) {
   EXPECT_EQ(std::string::npos, Plgreg({"verify", "--help"}).out.find("--file-id"));
 }
 
-TEST(CliTest, UsageErrorsAreOneLineAndExitTwo) {
+// Usage errors exit 2; a failure the arguments do not explain, such as memory
+// running out while the image is read, is an internal error and exits 3.
+TEST(CliTest, ErrorsAreOneLineAndExitWithTheirCode) {
   const std::string bad_image =
       WriteTempFile("cli_bad.reg", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=dword:xyz\r\n");
   const std::string missing = ::testing::TempDir() + "cli_no_such_image.reg";
+  const MachineLoader out_of_memory =
+      [](const std::string&, std::string*) -> std::unique_ptr<MemoryRegistry> {
+    throw std::bad_alloc();
+  };
   struct Usage {
     std::vector<std::string> args;
     std::string says;
+    int code = kExitUsage;
+    MachineLoader load_machine = LoadMachineImage;
   };
   const std::vector<Usage> cases = {
       {{}, "subcommand"},
@@ -63,13 +73,15 @@ TEST(CliTest, UsageErrorsAreOneLineAndExitTwo) {
       {{"plan", "register", "--module-path", std::string(260, 'x')}, "longer than 259"},
       {{"plan", "register", "--module-path", ""}, "must not be empty"},
       {{"plan", "register", "--module-path", "C:\\\xE4\xB8\xAD.dll"}, "code page 1252"},
+      {{"plan", "register"}, "plgreg: internal error: std::bad_alloc", kExitInternal,
+       out_of_memory},
   };
   for (const Usage& usage : cases) {
     std::string label;
     for (const std::string& arg : usage.args) label += arg + " ";
     SCOPED_TRACE(label);
-    const testing::CliRun run = Plgreg(usage.args);
-    EXPECT_EQ(2, run.code);
+    const testing::CliRun run = Plgreg(usage.args, usage.load_machine);
+    EXPECT_EQ(usage.code, run.code);
     EXPECT_EQ("", run.out);
     ASSERT_FALSE(run.err.empty());
     EXPECT_EQ(0u, run.err.rfind("plgreg: ", 0)) << run.err;

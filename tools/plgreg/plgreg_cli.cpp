@@ -206,7 +206,8 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
   app.require_subcommand(1, 1);
   app.footer(
       "Exit codes: 0 success; 1 plan: the run showed messages (written to standard "
-      "error), verify: not fully registered; 2 usage error or unreadable machine image.");
+      "error), verify: not fully registered; 2 usage error or unreadable machine image; "
+      "3 internal error.");
 
   CLI::App* plan = app.add_subcommand(
       "plan", "Print what registration or unregistration changes on the machine image: "
@@ -278,8 +279,8 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
     err << "plgreg: " << OneLine(error.what()) << "\n";
     return kExitUsage;
   } catch (const std::exception& error) {
-    err << "plgreg: " << OneLine(error.what()) << "\n";
-    return kExitUsage;
+    err << "plgreg: internal error: " << OneLine(error.what()) << "\n";
+    return kExitInternal;
   }
 }
 

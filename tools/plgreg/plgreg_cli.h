@@ -18,6 +18,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFindings = 1;
 // A usage error, or a machine image that cannot be read.
 inline constexpr int kExitUsage = 2;
+// An internal error: a failure that neither the arguments nor the machine
+// image explain, such as memory running out ("plgreg: internal error: ...").
+inline constexpr int kExitInternal = 3;
 
 // Where plgreg gets the machine image that --machine names. Given the
 // option's value ("" when it is not given), returns the machine, or nullptr
