@@ -90,7 +90,7 @@ std::optional<std::string> ReadReleaseBin(Platform& platform,
 void WriteVerb(Platform& platform, const std::string& shell_key_path,
                const std::string& display_name, const std::string& product_key,
                const std::string& bin_text) {
-  const std::string verb = "Open " + display_name + " " + ReleaseLabelOf(bin_text);
+  const std::string verb = VersionVerbName(display_name, ReleaseLabelOf(bin_text));
   const std::string command_line = QuotedExecutablePath(bin_text, kHostExecutableName) +
                                    " /" + product_key + " \"%1\"";
   RegKey command;
@@ -149,13 +149,18 @@ void AddVersionOpenVerbs(Platform& platform, std::string shell_key_path) {
   }
 }
 
+std::string VersionVerbName(const std::string& display_name, const std::string& label) {
+  return "Open " + display_name + " " + label;
+}
+
+std::string VersionVerbKeyPath(const Platform& platform, const std::string& label) {
+  return LoadProductString(platform, kLanguageProgId) + "\\shell\\" +
+         VersionVerbName(LoadProductString(platform, kDisplayName), label);
+}
+
 void RemoveVersionOpenVerbs(Platform& platform) {
-  const std::string verb_path = LoadProductString(platform, kLanguageProgId) +
-                                "\\shell\\Open " +
-                                LoadProductString(platform, kDisplayName) + " " +
-                                kRemovedReleaseLabel;
-  static_cast<void>(
-      DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, verb_path));
+  static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
+                                       VersionVerbKeyPath(platform, kRemovedReleaseLabel)));
 }
 
 }  // namespace plg

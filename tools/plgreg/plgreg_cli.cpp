@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "resources/compiled_strings.h"
+#include "classes/version_open_verbs.h"
 #include "machine/reg_file.h"
 #include "machine/recording_reporter.h"
 #include "registry/registry_helpers.h"
@@ -111,9 +112,7 @@ WxsSubstitutions SubstitutionsFor(const MemoryRegistry& machine, const std::stri
   substitutions.bin = GetInstallDirectory(platform, InstallDirectory::kBin);
   substitutions.help = GetInstallDirectory(platform, InstallDirectory::kHelp);
   substitutions.lib = GetInstallDirectory(platform, InstallDirectory::kLib);
-  substitutions.snapshot_prefix = "HKEY_CLASSES_ROOT\\" +
-                                  LoadProductString(platform, kLanguageProgId) + "\\shell\\Open " +
-                                  LoadProductString(platform, kDisplayName) + " ";
+  substitutions.snapshot_prefix = "HKEY_CLASSES_ROOT\\" + VersionVerbKeyPath(platform, "");
   return substitutions;
 }
 
