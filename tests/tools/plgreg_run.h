@@ -50,9 +50,13 @@ inline std::string Utf16Text(const std::string& bytes) {
   return text;
 }
 
-// Writes `bytes` to a file in the test's temporary directory; returns its path.
+// Writes `bytes` to a file in the temporary directory, named after the
+// running test and `name` (CTest runs the tests in parallel processes, which
+// share the directory); returns its path.
 inline std::string WriteTempFile(const std::string& name, const std::string& bytes) {
-  const std::string path = ::testing::TempDir() + name;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string path = ::testing::TempDir() + test->test_suite_name() + "." +
+                           test->name() + "." + name;
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }
