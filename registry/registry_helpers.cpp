@@ -72,6 +72,12 @@ bool CreateKeyOrReport(Platform& platform, RegistryRoot root, std::string_view p
   return false;
 }
 
+bool CreateProductVersionKeyOrReport(Platform& platform, std::string_view software,
+                                     std::string_view subkey, const char* message, RegKey* key) {
+  return CreateKeyOrReport(platform, RegistryRoot::kLocalMachine,
+                           GetProductVersionKeyPath(platform, software, subkey), message, key);
+}
+
 bool SetRegistryString(Platform& platform, const RegKey& key,
                        std::string_view value_name, const std::string& text) {
   return platform.registry.SetString(key, value_name, text) == kSuccess;

@@ -21,6 +21,13 @@ namespace plg {
                                      std::string_view path, const char* message,
                                      RegKey* key);
 
+// As CreateKeyOrReport, for HKEY_LOCAL_MACHINE\<software>\...\38.0\<subkey>,
+// the product version key's subkey that a host settings step writes
+// (GetProductVersionKeyPath).
+[[nodiscard]] bool CreateProductVersionKeyOrReport(Platform& platform, std::string_view software,
+                                                   std::string_view subkey, const char* message,
+                                                   RegKey* key);
+
 // Writes `text` whole as REG_SZ, its terminating zero counted; an empty
 // `value_name` writes the key's default value. True when the write succeeds.
 [[nodiscard]] bool SetRegistryString(Platform& platform, const RegKey& key,

@@ -22,6 +22,18 @@ void WriteSwitch(Platform& platform, const RegKey& key, const char* name,
   }
 }
 
+// Writes `text` as the value "DLL" of the product version's `subkey`,
+// reporting `key_message` or `value_message` when the key or the value
+// cannot be written.
+void WriteDllSetting(Platform& platform, const char* subkey, const char* key_message,
+                     const std::string& text, const char* value_message) {
+  RegKey key;
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, subkey, key_message, &key)) {
+    return;
+  }
+  SetRegistryStringOrReport(platform, key, "DLL", text, value_message);
+}
+
 }  // namespace
 
 int BooleanTextValue(std::string_view text) {
@@ -31,34 +43,23 @@ int BooleanTextValue(std::string_view text) {
 void RegisterCustomizationDll(Platform& platform, RegistrationMode mode,
                               const std::string& module_path) {
   if (mode == kUnregister) return;
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Customization");
-  RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open customization  key", &key)) {
-    return;
-  }
-  SetRegistryStringOrReport(platform, key, "DLL", module_path,
-                            "Unable to enter value customization DLL key");
+  WriteDllSetting(platform, "Customization", "Unable to open customization  key", module_path,
+                  "Unable to enter value customization DLL key");
 }
 
 void RegisterPfsView(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "PFSView");
-  const std::string class_id = LoadProductString(platform, kLanguageClassId);
-  RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open PFS CLSID key", &key)) {
-    return;
-  }
   // The host looks the class up under "DLL", as it does the customization
   // library, although the data is a class identifier.
-  SetRegistryStringOrReport(platform, key, "DLL", class_id,
-                            "Unable to enter PFS default CLSID key");
+  WriteDllSetting(platform, "PFSView", "Unable to open PFS CLSID key",
+                  LoadProductString(platform, kLanguageClassId),
+                  "Unable to enter PFS default CLSID key");
 }
 
 void RegisterGuiDefaults(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "GUIDefaults");
   RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to open GUI defaults key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "GUIDefaults", "Unable to open GUI defaults key", &key)) {
     return;
   }
   WriteSwitch(platform, key, "CtrlStreamFixedOnly", kCtrlStreamFixedOnly,

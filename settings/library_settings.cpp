@@ -21,11 +21,10 @@ std::vector<std::string> SplitLibraryList(std::string_view list) {
 
 void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Suffix");
   RegKey key;
   // Unreported on purpose, as for the Script Library key; only a failed
   // value write is shown.
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, nullptr, &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Suffix", nullptr, &key)) {
     return;
   }
   const std::string pairing = LoadProductString(platform, kDocumentExtension) + "," +
@@ -42,10 +41,8 @@ void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
   if (list.empty() || EqualsIgnoringCase(list, "none")) return;
 
   const std::string prefix = GetInstallDirectory(platform, InstallDirectory::kLib) + "\\";
-  const std::string path =
-      GetProductVersionKeyPath(platform, kSoftwareKeyUpper, "Default Libraries");
   RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create default library key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKeyUpper, "Default Libraries", "Unable to create default library key", &key)) {
     return;
   }
   for (const std::string& library : SplitLibraryList(list)) {
@@ -58,9 +55,8 @@ void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   const std::string script =
       TrimLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKeyUpper, "Script Library");
   RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, nullptr, &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKeyUpper, "Script Library", nullptr, &key)) {
     return;
   }
   // A value named "Default", not the key's default value. An empty script

@@ -32,9 +32,8 @@ std::string HelpFile(Platform& platform, const std::string& file_name) {
 void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
                        const char* const* rows, int count) {
   if (mode == kUnregister) return;
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Menus\\Customization");
   RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create menu customization key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Menus\\Customization", "Unable to create menu customization key", &key)) {
     return;
   }
   for (int i = 0; i < count; ++i) {
@@ -49,9 +48,8 @@ void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
 
 void RegisterHelpMenu(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string path = GetProductVersionKeyPath(platform, kSoftwareKey, "Menus\\Help");
   RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kLocalMachine, path, "Unable to create Menu Help key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Menus\\Help", "Unable to create Menu Help key", &key)) {
     return;
   }
   const std::string product_help = LoadProductString(platform, kProductHelpFile);
