@@ -1,7 +1,6 @@
 #include "machine/memory_registry.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -9,71 +8,8 @@ namespace plg {
 
 namespace {
 
-// Code page 1252, bytes 0x80 to 0x9F; the rest match Latin-1. The five bytes
-// 1252 leaves undefined map to the control characters of the same number, as
-// Windows maps them.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-// Key names compare as Windows compares them: by upper-cased UTF-16.
-constexpr char16_t UpperCase(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  switch (c) {
-    case 0xFF: return 0x0178;
-    case 0x0161: return 0x0160;
-    case 0x0153: return 0x0152;
-    case 0x017E: return 0x017D;
-    default: return c;
-  }
-}
-
-char AnsiOf(char16_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  const char16_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
-  return hit == std::end(kCp1252High) ? '?'
-                                      : static_cast<char>(0x80 + (hit - std::begin(kCp1252High)));
-}
-
-constexpr char16_t WideOf(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 0x80 && byte < 0xA0) ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
-}
-
-// Each byte of code page 1252 as its upper-cased UTF-16 character.
-struct FoldedAnsiTable {
-  char16_t folded[256] = {};
-  constexpr FoldedAnsiTable() {
-    for (int byte = 0; byte < 256; ++byte) folded[byte] = UpperCase(WideOf(static_cast<char>(byte)));
-  }
-  constexpr char16_t operator[](char c) const { return folded[static_cast<unsigned char>(c)]; }
-};
-constexpr FoldedAnsiTable kFoldedAnsi;
-
-// A name as the ANSI calls pass it, compared without converting it first.
-struct AnsiName {
-  std::string_view text;
-};
-
-std::size_t Length(std::u16string_view name) { return name.size(); }
-std::size_t Length(AnsiName name) { return name.text.size(); }
-char16_t FoldedAt(std::u16string_view name, std::size_t i) { return UpperCase(name.data()[i]); }
-char16_t FoldedAt(AnsiName name, std::size_t i) { return kFoldedAnsi[name.text.data()[i]]; }
-
-// Compares as the folded names compare, without building them: lookups are
-// most of what the registry does, and they allocate nothing.
-template <typename A, typename B>
-int CompareFolded(const A& a, const B& b) {
-  const std::size_t common = std::min(Length(a), Length(b));
-  for (std::size_t i = 0; i < common; ++i) {
-    const char16_t x = FoldedAt(a, i);
-    const char16_t y = FoldedAt(b, i);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return Length(a) == Length(b) ? 0 : Length(a) < Length(b) ? -1 : 1;
+bool IsStringType(ValueType type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
 struct FoldedLess {
@@ -84,34 +20,11 @@ struct FoldedLess {
   }
 };
 
-// Calls `visit` with each component of a subkey path as the registry splits
-// it (runs of backslashes separate, a trailing one is ignored) until it
-// returns false; returns false then.
-template <typename Visit>
-bool EachComponent(std::string_view path, Visit visit) {
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('\\', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start && !visit(path.substr(start, end - start))) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
-// Wine refuses longer subkey names; Windows' own limit is 255.
-constexpr std::size_t kMaxKeyNameLength = 256;
-
-bool IsStringType(ValueType type) {
-  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
-
-
 std::string JoinPath(const std::string& parent, std::string_view path) {
   std::string full;
   full.reserve(parent.size() + path.size() + 1);
   full = parent;
-  EachComponent(path, [&](std::string_view part) {
+  EachKeyName(path, [&](std::string_view part) {
     full += '\\';
     full += part;
     return true;
@@ -221,53 +134,6 @@ bool RegEntry::operator==(const RegEntry& other) const {
          type == other.type && data == other.data;
 }
 
-std::u16string AnsiToUtf16(std::string_view text) {
-  std::u16string wide;
-  wide.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    wide += (byte >= 0x80 && byte < 0xA0) ? kCp1252High[byte - 0x80]
-                                           : static_cast<char16_t>(byte);
-  }
-  return wide;
-}
-
-std::string Utf16ToAnsi(std::u16string_view text) {
-  std::string narrow;
-  narrow.reserve(text.size());
-  for (char16_t c : text) narrow += AnsiOf(c);
-  return narrow;
-}
-
-// "HKEY_CLASSES_ROOT\x" and "HKEY_LOCAL_MACHINE\Software\Classes\x" name the
-// same key; the canonical form folds case, separators and that alias.
-void CanonicalKeyPath(std::string_view path, std::u16string* canonical) {
-  // One pass into the caller's buffer, sized once and written through a
-  // pointer: the containment check and the fault matching canonicalise every
-  // path they see.
-  constexpr std::u16string_view kClasses = u"HKEY_CLASSES_ROOT";
-  constexpr std::u16string_view kClassesKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES";
-  canonical->resize(path.size() + kClassesKey.size());
-  char16_t* const start = canonical->data();
-  char16_t* out = start;
-  EachComponent(path, [&](std::string_view part) {
-    if (out == start && CompareFolded(AnsiName{part}, kClasses) == 0) {
-      out = std::copy(kClassesKey.begin(), kClassesKey.end(), out);
-      return true;
-    }
-    if (out != start) *out++ = u'\\';
-    for (char c : part) *out++ = kFoldedAnsi[c];
-    return true;
-  });
-  canonical->resize(static_cast<std::size_t>(out - start));
-}
-
-std::u16string CanonicalKeyPath(std::string_view path) {
-  std::u16string canonical;
-  CanonicalKeyPath(path, &canonical);
-  return canonical;
-}
-
 MemoryRegistry::MemoryRegistry() : machine_(std::make_shared<Node>()) {
   // A registration makes about 150 calls and an unregistration about 200.
   calls_.reserve(256);
@@ -314,7 +180,7 @@ RegStatus MemoryRegistry::Intercept(RegOp op, std::string path,
     if (fault.op != RegOp::kAny && fault.op != op) continue;
     if (!fault.path.empty() && CanonicalKeyPath(fault.path) != canonical) continue;
     if (fault.value && (!IsValueOp(op) ||
-                        CompareFolded(AnsiName{*fault.value}, AnsiName{value}) != 0)) {
+                        !EqualsFolded(*fault.value, value))) {
       continue;
     }
     const int index = active.seen++;
@@ -371,10 +237,10 @@ RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent,
   if (RegStatus status = CheckSubkeyPath(path)) return status;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(parent, &node)) return status;
-  const bool names_fit = EachComponent(
+  const bool names_fit = EachKeyName(
       path, [](std::string_view part) { return part.size() <= kMaxKeyNameLength; });
   if (!names_fit) return kErrorInvalidParameter;
-  EachComponent(path, [&](std::string_view part) {
+  EachKeyName(path, [&](std::string_view part) {
     Node* child = node->Child(AnsiName{part});
     node = child != nullptr ? child : node->AddChild(AnsiToUtf16(part));
     return true;
@@ -392,7 +258,7 @@ RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
   Node* node = nullptr;
   if (RegStatus status = NodeFor(parent, &node)) return status;
   RegStatus status = kSuccess;
-  EachComponent(path, [&](std::string_view part) {
+  EachKeyName(path, [&](std::string_view part) {
     if (part.size() > kMaxKeyNameLength) {
       status = kErrorInvalidParameter;
     } else if ((node = node->Child(AnsiName{part})) == nullptr) {
@@ -489,7 +355,7 @@ RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent,
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(parent, &node)) return status;
-  const bool found = EachComponent(path, [&](std::string_view part) {
+  const bool found = EachKeyName(path, [&](std::string_view part) {
     node = node->Child(AnsiName{part});
     return node != nullptr;
   });
@@ -537,14 +403,14 @@ void MemoryRegistry::Remove(Node* node) {
 }
 
 MemoryRegistry::Node* MemoryRegistry::RootOf(std::string_view name) const {
-  if (CompareFolded(AnsiName{name}, AnsiName{"HKEY_CLASSES_ROOT"}) == 0) return classes_;
-  if (CompareFolded(AnsiName{name}, AnsiName{"HKEY_LOCAL_MACHINE"}) == 0) return machine_.get();
+  if (EqualsFolded(name, "HKEY_CLASSES_ROOT")) return classes_;
+  if (EqualsFolded(name, "HKEY_LOCAL_MACHINE")) return machine_.get();
   return nullptr;
 }
 
 MemoryRegistry::Node* MemoryRegistry::FindPath(std::string_view full_path) const {
   Node* node = nullptr;
-  EachComponent(full_path, [&](std::string_view part) {
+  EachKeyName(full_path, [&](std::string_view part) {
     node = node == nullptr ? RootOf(part) : node->Child(AnsiName{part});
     return node != nullptr;
   });
@@ -553,7 +419,7 @@ MemoryRegistry::Node* MemoryRegistry::FindPath(std::string_view full_path) const
 
 MemoryRegistry::Node* MemoryRegistry::MakePath(std::string_view full_path) {
   Node* node = nullptr;
-  EachComponent(full_path, [&](std::string_view part) {
+  EachKeyName(full_path, [&](std::string_view part) {
     if (node == nullptr) {
       node = RootOf(part);
     } else {

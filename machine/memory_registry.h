@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/registry_names.h"
 #include "platform/registry_value_enumerator.h"
 
 namespace plg {
@@ -175,16 +176,5 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   std::vector<RegCall> calls_;
   std::size_t ansi_path_limit_ = 260;
 };
-
-// Text conversions the ANSI calls make (code page 1252, as Wine and Windows
-// use for English locales). Characters with no 1252 form become '?'.
-std::u16string AnsiToUtf16(std::string_view text);
-std::string Utf16ToAnsi(std::u16string_view text);
-
-// A full key path in the form the registry compares: case folded, single
-// separators, HKEY_CLASSES_ROOT spelt as HKEY_LOCAL_MACHINE\SOFTWARE\CLASSES.
-std::u16string CanonicalKeyPath(std::string_view path);
-// The same into `canonical`, whose storage is reused.
-void CanonicalKeyPath(std::string_view path, std::u16string* canonical);
 
 }  // namespace plg

@@ -17,11 +17,6 @@ namespace {
 constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
 constexpr std::u16string_view kHeader4 = u"REGEDIT4";
 
-// The in-memory registry takes key names up to Wine's limit; value names as
-// Windows documents them.
-constexpr std::size_t kMaxKeyNameLength = 256;
-constexpr std::size_t kMaxValueNameLength = 16383;
-
 // Hex data lines break once they reach this many columns, as reg export
 // breaks them.
 constexpr std::size_t kHexWrapColumn = 77;
@@ -46,25 +41,6 @@ std::u16string_view Trim(std::u16string_view text) { return TrimRight(TrimLeft(t
 
 char16_t AsciiUpper(char16_t c) {
   return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-}
-
-// reg export orders names as Wine's registry does, by their lower-cased form.
-char16_t LowerCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-  switch (c) {
-    case 0x0160: return 0x0161;
-    case 0x0152: return 0x0153;
-    case 0x017D: return 0x017E;
-    case 0x0178: return 0x00FF;
-    default: return c;
-  }
-}
-
-std::u16string SortKey(std::string_view name) {
-  std::u16string key = AnsiToUtf16(name);
-  for (char16_t& c : key) c = LowerCase(c);
-  return key;
 }
 
 bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
@@ -100,44 +76,11 @@ bool ParseHexNumber(std::u16string_view text, std::size_t max_digits,
   return true;
 }
 
-// Single-byte text for `text`, refusing characters that code page 1252
-// cannot hold: the ANSI calls would see them as '?', which is another name.
-bool ToAnsi(std::u16string_view text, std::string* out) {
-  std::string narrow = Utf16ToAnsi(text);
-  if (AnsiToUtf16(narrow) != text) return false;
-  *out = std::move(narrow);
-  return true;
-}
-
 std::string Printable(std::u16string_view text) { return Utf16ToAnsi(text); }
-
-// Upper-cased components with HKEY_CLASSES_ROOT spelled as the machine key
-// that holds it, for comparing paths.
-std::u16string CanonicalPath(std::string_view path) {
-  std::u16string canonical;
-  std::u16string wide = AnsiToUtf16(path);
-  for (char16_t& c : wide) c = AsciiUpper(c);
-  std::size_t start = 0;
-  while (start <= wide.size()) {
-    std::size_t end = wide.find(u'\\', start);
-    if (end == std::u16string::npos) end = wide.size();
-    if (end > start) {
-      if (!canonical.empty()) canonical += u'\\';
-      canonical.append(wide, start, end - start);
-    }
-    start = end + 1;
-  }
-  constexpr std::u16string_view classes = u"HKEY_CLASSES_ROOT";
-  if (canonical.compare(0, classes.size(), classes) == 0 &&
-      (canonical.size() == classes.size() || canonical[classes.size()] == u'\\')) {
-    canonical.replace(0, classes.size(), u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES");
-  }
-  return canonical;
-}
 
 // Removing one of these would take HKEY_CLASSES_ROOT or a whole root with it.
 bool IsProtectedKey(std::string_view path) {
-  const std::u16string canonical = CanonicalPath(path);
+  const std::u16string canonical = CanonicalKeyPath(path);
   return canonical == u"HKEY_LOCAL_MACHINE" ||
          canonical == u"HKEY_LOCAL_MACHINE\\SOFTWARE" ||
          canonical == u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES";
@@ -270,7 +213,7 @@ class Parser {
         return Fail(number, "key name longer than 256 characters");
       }
       std::string narrow;
-      if (!ToAnsi(part, &narrow)) {
+      if (!Utf16ToAnsiExactly(part, &narrow)) {
         return Fail(number, "key name \"" + Printable(part) +
                                 "\" has characters outside code page 1252");
       }
@@ -326,7 +269,7 @@ class Parser {
       if (!ReadQuoted(number, line, &name, &rest)) return false;
       if (name.empty()) return Fail(number, "empty value name; the default value is @");
       if (name.size() > kMaxValueNameLength) return Fail(number, "value name too long");
-      if (!ToAnsi(name, &value.name)) {
+      if (!Utf16ToAnsiExactly(name, &value.name)) {
         return Fail(number, "value name has characters outside code page 1252");
       }
     }
@@ -342,7 +285,7 @@ class Parser {
       if (!ReadQuoted(number, rest, &text, &after)) return false;
       if (!TrimLeft(after).empty()) return Fail(number, "text after the closing quote");
       std::string narrow;
-      if (!ToAnsi(text, &narrow)) {
+      if (!Utf16ToAnsiExactly(text, &narrow)) {
         return Fail(number, "text has characters outside code page 1252");
       }
       value.type = kRegSz;
@@ -442,7 +385,7 @@ class Parser {
         wide.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
       }
       std::string narrow;
-      if (!ToAnsi(wide, &narrow)) {
+      if (!Utf16ToAnsiExactly(wide, &narrow)) {
         return Fail(first, "string data has characters outside code page 1252");
       }
       bytes.assign(narrow.begin(), narrow.end());
@@ -651,11 +594,11 @@ RegFile ExportRegistry(const MemoryRegistry& registry, std::string_view path,
   for (const auto& node : nodes) {
     std::stable_sort(node->children.begin(), node->children.end(),
                      [](const ExportNode* a, const ExportNode* b) {
-                       return SortKey(a->name) < SortKey(b->name);
+                       return LowerCaseName(a->name) < LowerCaseName(b->name);
                      });
     std::stable_sort(node->values.begin(), node->values.end(),
                      [](const RegEntry* a, const RegEntry* b) {
-                       return SortKey(a->name) < SortKey(b->name);
+                       return LowerCaseName(a->name) < LowerCaseName(b->name);
                      });
   }
   const ExportNode& top = *by_path.at("");

@@ -150,10 +150,15 @@ TEST_F(MemoryRegistryTest, ACloneKeepsNamesAndFaultsAndIsIndependent) {
             clone->Snapshot("HKEY_CLASSES_ROOT\\W"));
 }
 
-TEST(AnsiConversion, FollowsCodePage1252BothWays) {
-  EXPECT_EQ(u"a\u00e9\u20ac\u0081\u017e", AnsiToUtf16("a\xe9\x80\x81\x9e"));
-  EXPECT_EQ("a\xe9\x80\x81\x9e", Utf16ToAnsi(u"a\u00e9\u20ac\u0081\u017e"));
-  EXPECT_EQ("?", Utf16ToAnsi(u"\u4e2d"));
+// Wine's limit, one above Windows' 255.
+TEST_F(MemoryRegistryTest, KeyNamesAreRefusedBeyondWinesLimit) {
+  EXPECT_EQ(kSuccess, Create(std::string(kMaxKeyNameLength, 'k')));
+  EXPECT_EQ(kErrorInvalidParameter, Create("x\\" + std::string(kMaxKeyNameLength + 1, 'k')));
+  EXPECT_FALSE(registry.KeyExists("HKEY_CLASSES_ROOT\\x"));
+  RegKey key;
+  EXPECT_EQ(kErrorInvalidParameter, registry.OpenKey(RegKey::ClassesRoot(),
+                                                     std::string(kMaxKeyNameLength + 1, 'k'),
+                                                     kKeyRead, &key));
 }
 
 }  // namespace

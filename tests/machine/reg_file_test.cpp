@@ -224,6 +224,9 @@ TEST(RegFileTest, ExportedImagesReadBackUnchangedInBothFormats) {
   original.SeedValue(top + "\\Deeper\\Still", std::string(90, 'n'), kRegBinary, long_binary);
   original.SeedValue(top + "\\Deeper", "type", 0x12345678, {9});
   original.SeedKey("HKEY_CLASSES_ROOT\\Empty Key");
+  // The longest names the registry takes.
+  original.SeedDword(top + "\\" + std::string(kMaxKeyNameLength, 'k'),
+                     std::string(kMaxValueNameLength, 'v'), 1);
 
   for (RegFileFormat format : {RegFileFormat::kRegedit5, RegFileFormat::kRegedit4}) {
     SCOPED_TRACE(format == RegFileFormat::kRegedit5 ? "REGEDIT5" : "REGEDIT4");
@@ -264,6 +267,8 @@ TEST(RegFileTest, BadInputNamesFileAndLineAndLoadsNothing) {
       {"empty key name", head + "[HKEY_LOCAL_MACHINE\\A\\\\B]\r\n", 4, "empty key name"},
       {"long key name", head + "[HKEY_LOCAL_MACHINE\\" + std::string(257, 'k') + "]\r\n", 4,
        "longer than 256"},
+      {"long value name", head + "\"" + std::string(16384, 'v') + "\"=\"b\"\r\n", 4,
+       "value name too long"},
       {"root removal", head + "[-HKEY_CLASSES_ROOT]\r\n", 4, "cannot be removed"},
       {"software removal", head + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n", 4, "cannot be removed"},
       {"value in removal", head + "[-HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=\"b\"\r\n", 5,

@@ -34,12 +34,6 @@ std::string Canonical(const std::string& path) {
   return std::string(wide.begin(), wide.end());
 }
 
-bool Beneath(const std::string& path, const std::string& top) {
-  const std::string p = Canonical(path);
-  const std::string t = Canonical(top);
-  return p == t || (p.size() > t.size() && p.compare(0, t.size(), t) == 0 && p[t.size()] == '\\');
-}
-
 // What a failed key creation or value write shows, as the steps' rules say.
 struct WriteRule {
   std::string key;           // full key path
@@ -212,7 +206,7 @@ TEST_F(FaultSweep, EveryRegistrationOperationFailingInTurn) {
     std::vector<std::string> dependent_roots;
     if (target.op == RegOp::kCreateKey) {
       dependent_roots.push_back(target.path);
-      if (Beneath(target.path, "HKEY_CLASSES_ROOT\\Pellagor Language\\CLSID")) {
+      if (IsKeyOrBeneath(target.path, "HKEY_CLASSES_ROOT\\Pellagor Language\\CLSID")) {
         // The gate: nothing of the document type but its name is written.
         for (const char* sub : {"DefaultIcon", "Application", "Insertable", "shell"}) {
           dependent_roots.push_back(std::string("HKEY_CLASSES_ROOT\\Pellagor Language\\") + sub);
@@ -233,14 +227,18 @@ TEST_F(FaultSweep, EveryRegistrationOperationFailingInTurn) {
     for (const auto& [entry, data] : expected_all) {
       const std::string key = entry.substr(0, entry.find('|'));
       bool depends = false;
-      for (const std::string& root : dependent_roots) depends = depends || Beneath(key, root);
+      for (const std::string& root : dependent_roots) {
+        depends = depends || IsKeyOrBeneath(key, root);
+      }
       if (target.op == RegOp::kSetValue && key == Canonical(target.path) &&
           entry.substr(key.size()) == "|" + Canonical(target.value.empty() ? "@" : target.value)) {
         depends = true;
       }
       // A failed creation also leaves out the parents it would have made.
       const bool is_key = entry.find('|') == std::string::npos;
-      if (target.op == RegOp::kCreateKey && is_key && Beneath(target.path, key)) depends = true;
+      if (target.op == RegOp::kCreateKey && is_key && IsKeyOrBeneath(target.path, key)) {
+        depends = true;
+      }
       if (depends) continue;
       auto it = final_entries.find(entry);
       if (it == final_entries.end()) {

@@ -40,28 +40,19 @@ const std::vector<std::u16string>& CanonicalOwnedPaths() {
   return paths;
 }
 
-// A plain loop: memcmp would report every comparison to the fuzzer.
-bool StartsWith(const std::u16string& text, const std::u16string& prefix) {
-  const char16_t* a = text.data();
-  const char16_t* b = prefix.data();
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
 bool Allowed(const RegCall& call) {
   thread_local std::u16string path;
   CanonicalKeyPath(call.path, &path);
   for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
     const OwnedKey& owned = kOwnedKeys[i];
     const std::u16string& top = CanonicalOwnedPaths()[i];
-    const bool starts = path.size() >= top.size() && StartsWith(path, top);
-    const bool same = starts && path.size() == top.size();
-    const bool beneath = starts && path.size() > top.size() && path[top.size()] == u'\\';
+    // Compared without memcmp, which would report every comparison to the
+    // fuzzer.
+    const bool same_or_beneath = IsCanonicalKeyOrBeneath(path, top);
+    const bool same = same_or_beneath && path.size() == top.size();
     switch (owned.scope) {
       case Scope::kSubtree:
-        if (same || beneath) return true;
+        if (same_or_beneath) return true;
         break;
       case Scope::kOpenOnly:
         if (same && call.op == RegOp::kCreateKey) return true;
@@ -69,7 +60,7 @@ bool Allowed(const RegCall& call) {
       case Scope::kOneValue:
         if (same && call.op == RegOp::kCreateKey) return true;
         if (same && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
-            CanonicalKeyPath(call.value) == CanonicalKeyPath(owned.value)) {
+            EqualsFolded(call.value, owned.value)) {
           return true;
         }
         break;

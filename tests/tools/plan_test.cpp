@@ -238,6 +238,37 @@ TEST(PlanTest, ImportingThePlanGivesTheRunsResult) {
   }
 }
 
+// Names compare as the registry compares them: a key or value spelt in
+// another case is the same entry, whose data changed.
+TEST(PlanTest, NamesDifferingOnlyInCaseAreOneEntry) {
+  struct Case {
+    const char* before;
+    const char* after;
+    bool same;
+  } cases[] = {
+      {"Name", "NAME", true},
+      {"\x9a", "\x8a", true},   // s and S with caron
+      {"\xe9", "\xc9", true},   // e and E with acute
+      {"\x9d", "\x8d", false},  // undefined in 1252, not letters
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.before) + " / " + c.after);
+    const std::string key = "HKEY_LOCAL_MACHINE\\Software\\T\\";
+    MemoryRegistry before;
+    before.SeedString(key + c.before, c.before, "1");
+    MemoryRegistry after;
+    after.SeedString(key + c.after, c.after, "2");
+    std::vector<RegistryChange::Kind> kinds;
+    for (const RegistryChange& change : DiffRegistries(before, after)) {
+      kinds.push_back(change.kind);
+    }
+    using Kind = RegistryChange::Kind;
+    const std::vector<Kind> one_entry = {Kind::kSetValue};
+    const std::vector<Kind> two_entries = {Kind::kAddKey, Kind::kSetValue, Kind::kRemoveKey};
+    EXPECT_EQ(c.same ? one_entry : two_entries, kinds);
+  }
+}
+
 TEST(PlanTest, MessagesOfTheRunGoToStandardErrorAndSetTheExitCode) {
   RegFault fault;
   fault.op = RegOp::kSetValue;

@@ -54,18 +54,6 @@ std::string ValueLine(const std::string& name, ValueType type,
   return line;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-  }
-  return text;
-}
-
-bool IsAncestorOrSelf(const std::string& ancestor, const std::string& path) {
-  return path.size() >= ancestor.size() && path.compare(0, ancestor.size(), ancestor) == 0 &&
-         (path.size() == ancestor.size() || path[ancestor.size()] == '\\');
-}
-
 }  // namespace
 
 PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
@@ -144,14 +132,15 @@ std::vector<std::string> RegistrationFootprint(const MemoryRegistry& machine,
       "HKEY_CLASSES_ROOT",
       "HKEY_CLASSES_ROOT\\CLSID",
   };
+  std::vector<std::u16string> containers;
+  for (const char* container : kContainers) containers.push_back(CanonicalKeyPath(container));
   std::vector<std::string> paths;
   const Run registered = RunStep(machine, kRegister, module_path);
   const Run unregistered = RunStep(*registered.registry, kUnregister, module_path);
   for (const Run* run : {&registered, &unregistered}) {
     for (const RegCall& call : run->calls) {
-      const std::string upper = Upper(call.path);
-      if (std::find(std::begin(kContainers), std::end(kContainers), upper) !=
-          std::end(kContainers)) {
+      if (std::find(containers.begin(), containers.end(), CanonicalKeyPath(call.path)) !=
+          containers.end()) {
         continue;
       }
       paths.push_back(call.path);
@@ -163,9 +152,8 @@ std::vector<std::string> RegistrationFootprint(const MemoryRegistry& machine,
   });
   std::vector<std::string> tops;
   for (const std::string& path : paths) {
-    const std::string upper = Upper(path);
     const bool covered = std::any_of(tops.begin(), tops.end(), [&](const std::string& top) {
-      return IsAncestorOrSelf(Upper(top), upper);
+      return IsKeyOrBeneath(path, top);
     });
     if (!covered) tops.push_back(path);
   }

@@ -1,10 +1,10 @@
 #include "tools/plgreg/plan_formats.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "platform/registry_names.h"
 #include "tools/plgreg/text_encoding.h"
 
 namespace plg::tool {
@@ -188,15 +188,10 @@ std::pair<std::string, std::string> SplitRoot(const std::string& path) {
   return {root == "HKEY_CLASSES_ROOT" ? "HKCR" : "HKLM", rest};
 }
 
-bool StartsWithFolded(const std::string& text, const std::string& prefix) {
-  if (prefix.empty() || text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
+// Key names compare as the registry compares them.
+bool StartsWithFolded(std::string_view text, std::string_view prefix) {
+  return !prefix.empty() && text.size() >= prefix.size() &&
+         EqualsFolded(text.substr(0, prefix.size()), prefix);
 }
 
 // The fragment's component: its identity stays with this product version.

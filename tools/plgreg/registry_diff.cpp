@@ -11,21 +11,9 @@ namespace {
 constexpr char kMachine[] = "HKEY_LOCAL_MACHINE";
 constexpr char kClassesPrefix[] = "SOFTWARE\\CLASSES\\";
 
-std::string Lower(std::string text) {
-  std::u16string wide = AnsiToUtf16(text);
-  for (char16_t& c : wide) {
-    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c += 0x20;
-  }
-  return Utf16ToAnsi(wide);
-}
-
-std::string Upper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-  }
-  return upper;
-}
+// Names fold as the registry folds them; single-byte, so that keys and
+// values sort by their bytes.
+std::string Lower(const std::string& text) { return Utf16ToAnsi(LowerCaseName(text)); }
 
 std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
@@ -65,8 +53,9 @@ MachineImage ImageOf(const std::vector<RegEntry>& entries) {
 }
 
 std::string DisplayPath(const std::string& relative) {
-  const std::string prefix = kClassesPrefix;
-  if (Upper(relative).compare(0, prefix.size(), prefix) == 0) {
+  const std::string_view prefix = kClassesPrefix;
+  if (relative.size() >= prefix.size() &&
+      EqualsFolded(std::string_view(relative).substr(0, prefix.size()), prefix)) {
     return "HKEY_CLASSES_ROOT\\" + relative.substr(prefix.size());
   }
   return std::string(kMachine) + "\\" + relative;

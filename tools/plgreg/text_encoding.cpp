@@ -1,6 +1,6 @@
 #include "tools/plgreg/text_encoding.h"
 
-#include "machine/memory_registry.h"
+#include "platform/registry_names.h"
 
 namespace plg::tool {
 
@@ -38,8 +38,8 @@ std::optional<std::string> Utf8ToAnsi(std::string_view text) {
     wide += static_cast<char16_t>(c);
     i += length;
   }
-  std::string narrow = Utf16ToAnsi(wide);
-  if (AnsiToUtf16(narrow) != wide) return std::nullopt;
+  std::string narrow;
+  if (!Utf16ToAnsiExactly(wide, &narrow)) return std::nullopt;
   return narrow;
 }
 
