@@ -4,13 +4,11 @@
 #include <iterator>
 #include <utility>
 
+#include "platform/registry_data.h"
+
 namespace plg {
 
 namespace {
-
-bool IsStringType(ValueType type) {
-  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
 
 struct FoldedLess {
   using is_transparent = void;
@@ -447,17 +445,13 @@ void MemoryRegistry::SeedValue(std::string_view path, std::string_view name,
 
 void MemoryRegistry::SeedString(std::string_view path, std::string_view name,
                                 std::string_view text) {
-  std::vector<std::uint8_t> data(text.begin(), text.end());
-  data.push_back(0);
-  SeedValue(path, name, kRegSz, std::move(data));
+  SeedValue(path, name, kRegSz, EncodeText(text));
 }
 
 void MemoryRegistry::SeedDword(std::string_view path, std::string_view name,
                                std::uint32_t number) {
-  SeedValue(path, name, kRegDword,
-            {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-             static_cast<std::uint8_t>(number >> 16),
-             static_cast<std::uint8_t>(number >> 24)});
+  const auto bytes = EncodeDword(number);
+  SeedValue(path, name, kRegDword, {bytes.begin(), bytes.end()});
 }
 
 void MemoryRegistry::SeedKeyW(std::string_view parent, std::u16string_view name) {

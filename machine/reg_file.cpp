@@ -10,6 +10,8 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/registry_data.h"
+
 namespace plg {
 
 namespace {
@@ -20,10 +22,6 @@ constexpr std::u16string_view kHeader4 = u"REGEDIT4";
 // Hex data lines break once they reach this many columns, as reg export
 // breaks them.
 constexpr std::size_t kHexWrapColumn = 77;
-
-bool IsStringType(ValueType type) {
-  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
 
@@ -289,17 +287,15 @@ class Parser {
         return Fail(number, "text has characters outside code page 1252");
       }
       value.type = kRegSz;
-      value.data.assign(narrow.begin(), narrow.end());
-      value.data.push_back(0);
+      value.data = EncodeText(narrow);
     } else if (StartsWithNoCase(rest, u"dword:")) {
       std::uint32_t number_value = 0;
       if (!ParseHexNumber(TrimRight(rest.substr(6)), 8, &number_value)) {
         return Fail(number, "dword: needs 1 to 8 hex digits");
       }
       value.type = kRegDword;
-      for (int shift = 0; shift < 32; shift += 8) {
-        value.data.push_back(static_cast<std::uint8_t>(number_value >> shift));
-      }
+      const auto bytes = EncodeDword(number_value);
+      value.data.assign(bytes.begin(), bytes.end());
     } else if (StartsWithNoCase(rest, u"hex")) {
       if (!ReadHexValue(index, rest.substr(3), &value)) return false;
     } else {
@@ -414,13 +410,6 @@ std::u16string Escape(std::u16string_view text) {
   return escaped;
 }
 
-// One zero-terminated text with no other zero: what "text" can say.
-bool IsPlainString(const RegFileValue& value) {
-  const auto& data = value.data;
-  return value.type == kRegSz && !data.empty() && data.back() == 0 &&
-         std::find(data.begin(), data.end() - 1, 0) == data.end() - 1;
-}
-
 std::u16string Ascii(const char* text) {
   std::u16string wide;
   for (; *text != '\0'; ++text) wide += static_cast<char16_t>(*text);
@@ -431,15 +420,14 @@ std::u16string FormatValue(const RegFileValue& value, RegFileFormat format) {
   std::u16string line =
       value.name.empty() ? u"@=" : u"\"" + Escape(AnsiToUtf16(value.name)) + u"\"=";
   if (value.remove) return line + u"-";
-  if (IsPlainString(value)) {
-    const std::string text(value.data.begin(), value.data.end() - 1);
+  // Only one zero-terminated text with no other zero is what "text" can say.
+  std::string text;
+  if (value.type == kRegSz && DecodeText(value.data, &text)) {
     return line + u"\"" + Escape(AnsiToUtf16(text)) + u"\"";
   }
   char buffer[32];
-  if (value.type == kRegDword && value.data.size() == 4) {
-    const std::uint32_t number = value.data[0] | value.data[1] << 8 |
-                                 value.data[2] << 16 |
-                                 static_cast<std::uint32_t>(value.data[3]) << 24;
+  std::uint32_t number = 0;
+  if (value.type == kRegDword && DecodeDword(value.data, &number)) {
     std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(number));
     return line + Ascii(buffer);
   }
@@ -453,8 +441,8 @@ std::u16string FormatValue(const RegFileValue& value, RegFileFormat format) {
   std::vector<std::uint8_t> bytes = value.data;
   if (IsStringType(value.type) && format == RegFileFormat::kRegedit5) {
     bytes.clear();
-    const std::string text(value.data.begin(), value.data.end());
-    for (char16_t c : AnsiToUtf16(text)) {
+    const std::string chars(value.data.begin(), value.data.end());
+    for (char16_t c : AnsiToUtf16(chars)) {
       bytes.push_back(static_cast<std::uint8_t>(c));
       bytes.push_back(static_cast<std::uint8_t>(c >> 8));
     }

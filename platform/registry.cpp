@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/registry_data.h"
+
 namespace plg {
 
 const char* RootName(RegistryRoot root) {
@@ -109,16 +111,13 @@ RegStatus Registry::SetValue(const RegKey& key, std::string_view name,
 
 RegStatus Registry::SetString(const RegKey& key, std::string_view name,
                               const std::string& text) {
-  return SetValue(key, name, kRegSz, text.c_str(), text.size() + 1);
+  return SetValue(key, name, kRegSz, text.c_str(), TextDataSize(text));
 }
 
 RegStatus Registry::SetDword(const RegKey& key, std::string_view name,
                              std::uint32_t number) {
-  const std::uint8_t bytes[4] = {
-      static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-      static_cast<std::uint8_t>(number >> 16),
-      static_cast<std::uint8_t>(number >> 24)};
-  return SetValue(key, name, kRegDword, bytes, sizeof bytes);
+  const auto bytes = EncodeDword(number);
+  return SetValue(key, name, kRegDword, bytes.data(), bytes.size());
 }
 
 RegStatus Registry::QueryValue(const RegKey& key, std::string_view name,

@@ -2,18 +2,17 @@
 
 #include <cstdio>
 
+#include "platform/registry_data.h"
+
 namespace plg::testing {
 
 std::string DescribeValue(ValueType type, const std::vector<std::uint8_t>& data) {
-  if (type == kRegSz && !data.empty() && data.back() == 0) {
-    const std::string text(data.begin(), data.end() - 1);
-    if (text.find('\0') == std::string::npos) return "\"" + text + "\"";
-  }
+  std::string plain;
+  if (type == kRegSz && DecodeText(data, &plain)) return "\"" + plain + "\"";
   char buffer[32];
-  if (type == kRegDword && data.size() == 4) {
-    const unsigned number = data[0] | data[1] << 8 | data[2] << 16 |
-                            static_cast<unsigned>(data[3]) << 24;
-    std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
+  std::uint32_t number = 0;
+  if (type == kRegDword && DecodeDword(data, &number)) {
+    std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(number));
     return buffer;
   }
   std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(type));

@@ -4,26 +4,13 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "platform/registry_data.h"
 #include "platform/registry_names.h"
 #include "tools/plgreg/text_encoding.h"
 
 namespace plg::tool {
 
 namespace {
-
-// One zero-terminated text with no other zero.
-bool IsPlainText(const std::vector<std::uint8_t>& data) {
-  return !data.empty() && data.back() == 0 &&
-         std::find(data.begin(), data.end() - 1, 0) == data.end() - 1;
-}
-
-std::string Text(const std::vector<std::uint8_t>& data) {
-  return std::string(data.begin(), data.end() - 1);
-}
-
-std::uint32_t Dword(const std::vector<std::uint8_t>& data) {
-  return data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
-}
 
 std::string Hex(const std::vector<std::uint8_t>& data) {
   std::string hex;
@@ -58,10 +45,12 @@ std::optional<std::vector<std::string>> MultiText(const std::vector<std::uint8_t
 nlohmann::ordered_json ValueJson(ValueType type, const std::vector<std::uint8_t>& data) {
   nlohmann::ordered_json value;
   value["type"] = TypeName(type);
-  if ((type == kRegSz || type == kRegExpandSz) && IsPlainText(data)) {
-    value["text"] = AnsiToUtf8(Text(data));
-  } else if (type == kRegDword && data.size() == 4) {
-    value["number"] = Dword(data);
+  std::string text;
+  std::uint32_t number = 0;
+  if ((type == kRegSz || type == kRegExpandSz) && DecodeText(data, &text)) {
+    value["text"] = AnsiToUtf8(text);
+  } else if (type == kRegDword && DecodeDword(data, &number)) {
+    value["number"] = number;
   } else {
     value["hex"] = Hex(data);
   }
@@ -147,18 +136,18 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent,
     return indent + "<!-- " + AnsiToUtf8(text) + " -->\n";
   };
   if (HasControlCharacters(change.name)) return cannot();
-  if ((change.type == kRegSz || change.type == kRegExpandSz) && IsPlainText(change.data)) {
-    const std::string text = Text(change.data);
-    if (HasControlCharacters(text)) return cannot();
+  std::string plain;
+  std::uint32_t number = 0;
+  if ((change.type == kRegSz || change.type == kRegExpandSz) && DecodeText(change.data, &plain)) {
+    if (HasControlCharacters(plain)) return cannot();
     return indent + "<RegistryValue" + name + " Type=\"" +
            (change.type == kRegSz ? "string" : "expandable") + "\" Value=\"" +
-           Attribute(text, replacements) + "\" />\n";
+           Attribute(plain, replacements) + "\" />\n";
   }
-  if (change.type == kRegDword && change.data.size() == 4) {
+  if (change.type == kRegDword && DecodeDword(change.data, &number)) {
     // The installer takes integers as signed 32-bit numbers.
-    const auto number = static_cast<std::int32_t>(Dword(change.data));
     return indent + "<RegistryValue" + name + " Type=\"integer\" Value=\"" +
-           std::to_string(number) + "\" />\n";
+           std::to_string(static_cast<std::int32_t>(number)) + "\" />\n";
   }
   if (change.type == kRegBinary) {
     return indent + "<RegistryValue" + name + " Type=\"binary\" Value=\"" +
