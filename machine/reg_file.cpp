@@ -416,7 +416,10 @@ std::u16string Ascii(const char* text) {
   return wide;
 }
 
-std::u16string FormatValue(const RegFileValue& value, RegFileFormat format) {
+}  // namespace
+
+std::u16string FormatRegFileValue(const RegFileValue& value, RegFileFormat format,
+                                  RegFileWrap wrap) {
   std::u16string line =
       value.name.empty() ? u"@=" : u"\"" + Escape(AnsiToUtf16(value.name)) + u"\"=";
   if (value.remove) return line + u"-";
@@ -454,13 +457,15 @@ std::u16string FormatValue(const RegFileValue& value, RegFileFormat format) {
     if (i + 1 == bytes.size()) break;
     line += u',';
     column += 3;
-    if (column >= kHexWrapColumn) {
+    if (wrap == RegFileWrap::kWrapped && column >= kHexWrapColumn) {
       line += u"\\\r\n  ";
       column = 2;
     }
   }
   return line;
 }
+
+namespace {
 
 struct ExportNode {
   std::string name;
@@ -603,7 +608,7 @@ std::string FormatRegFile(const RegFile& file) {
     text += AnsiToUtf16(key.path);
     text += u"]\r\n";
     for (const RegFileValue& value : key.values) {
-      text += FormatValue(value, file.format);
+      text += FormatRegFileValue(value, file.format);
       text += u"\r\n";
     }
   }

@@ -87,10 +87,21 @@ RegFile ExportRegistry(const MemoryRegistry& registry, std::string_view path,
                        RegFileFormat format = RegFileFormat::kRegedit5);
 
 // The file's bytes in the text form of `reg export`: header, CRLF line ends,
-// a blank line before each section and at the end, hex data wrapped at 77
-// columns with "\" and two spaces. REGEDIT5 is UTF-16LE with a byte order
-// mark. Strings that are not one zero-terminated text are written as hex(1)
-// so that no byte is lost; a REG_DWORD of other than four bytes as hex(4).
+// a blank line before each section and at the end, value lines as
+// FormatRegFileValue writes them, wrapped. REGEDIT5 is UTF-16LE with a byte
+// order mark.
 std::string FormatRegFile(const RegFile& file);
+
+// Whether hex data breaks over lines as reg export breaks it (at 77 columns,
+// "\" and two spaces after the comma), or stays on one line.
+enum class RegFileWrap { kWrapped, kOneLine };
+
+// One value line of a file in `format`, without its line end: "name"=-,
+// "name"="text", dword:, hex: or hex(N):. Strings that are not one
+// zero-terminated text are written as hex(1) so that no byte is lost, a
+// REG_DWORD of other than four bytes as hex(4); REGEDIT5 holds the bytes of
+// string types as UTF-16LE.
+std::u16string FormatRegFileValue(const RegFileValue& value, RegFileFormat format,
+                                  RegFileWrap wrap = RegFileWrap::kWrapped);
 
 }  // namespace plg

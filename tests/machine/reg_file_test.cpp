@@ -192,6 +192,16 @@ TEST(RegFileTest, ExportsAsRegExportDoes) {
       "\r\n";
   EXPECT_EQ(expected4, FormatRegFile(ExportRegistry(registry, top + "\\Sub\\Deep",
                                                     RegFileFormat::kRegedit4)));
+
+  // One value line alone, wrapped as in the file or on one line.
+  const RegFileValue bin{"bin", false, kRegBinary, counting};
+  const std::u16string first = u"\"bin\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,"
+                               u"12,13,14,15,16,17,";
+  const std::u16string rest = u"18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,"
+                              u"2c,2d,2e,2f,30";
+  EXPECT_EQ(first + u"\\\r\n  " + rest, FormatRegFileValue(bin, RegFileFormat::kRegedit4));
+  EXPECT_EQ(first + rest,
+            FormatRegFileValue(bin, RegFileFormat::kRegedit4, RegFileWrap::kOneLine));
 }
 
 TEST(RegFileTest, ARootSectionIsWrittenOnlyWhenItHoldsValues) {

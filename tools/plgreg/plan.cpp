@@ -35,23 +35,15 @@ Run RunStep(const MemoryRegistry& machine, RegistrationMode mode,
   return run;
 }
 
-// Value lines as a .reg file writes them, single-byte.
+// Value lines as a single-byte .reg file writes them; wrapped hex data reads
+// better on one line here.
 std::string ValueLine(const std::string& name, ValueType type,
                       const std::vector<std::uint8_t>& data) {
-  RegFile file;
-  file.format = RegFileFormat::kRegedit4;
   RegFileValue value;
   value.name = name;
   value.type = type;
   value.data = data;
-  file.keys.push_back({"X", false, {value}});
-  const std::string text = FormatRegFile(file);
-  // "REGEDIT4\r\n\r\n[X]\r\n" before, "\r\n\r\n" after.
-  const std::string head = "REGEDIT4\r\n\r\n[X]\r\n";
-  std::string line = text.substr(head.size(), text.size() - head.size() - 4);
-  // Wrapped hex data reads better on one line here.
-  for (std::size_t at; (at = line.find("\\\r\n  ")) != std::string::npos;) line.erase(at, 5);
-  return line;
+  return Utf16ToAnsi(FormatRegFileValue(value, RegFileFormat::kRegedit4, RegFileWrap::kOneLine));
 }
 
 }  // namespace
