@@ -68,9 +68,10 @@ struct MemoryRegistry::Node : std::enable_shared_from_this<Node> {
     return index < enumeration.size() ? enumeration[index] : nullptr;
   }
 
+  // `child` may go with its entry: nothing of it is used after the erase.
   void RemoveChild(const Node& child) {
-    children.erase(child.name);
     enumeration_valid = false;
+    children.erase(children.find(child.name));
   }
 
   template <typename Name>
@@ -394,10 +395,10 @@ void MemoryRegistry::DoCloseKey(KeyHandle handle) {
 }
 
 void MemoryRegistry::Remove(Node* node) {
-  // Open handles keep the node; without one it goes with its parent's entry.
-  std::shared_ptr<Node> keep = node->shared_from_this();
-  node->parent->RemoveChild(*node);
+  // Open handles keep the node; without one it goes with its parent's
+  // entry, so it is marked first and unlinked last.
   node->MarkDeleted();
+  node->parent->RemoveChild(*node);
 }
 
 MemoryRegistry::Node* MemoryRegistry::RootOf(std::string_view name) const {
