@@ -64,6 +64,17 @@ bool HasEmptyComponent(std::string_view path) {
   return path.find("\\\\") != std::string_view::npos;
 }
 
+// Makes `call` into a result of its own and hands that to `out` only when
+// the call succeeds: a failed read leaves the caller's variable as it was.
+template <typename Result, typename Call>
+RegStatus ReadInto(const RegKey& key, Result* out, Call call) {
+  if (!key.valid()) return kErrorInvalidHandle;
+  Result read{};
+  const RegStatus status = call(&read);
+  if (status == kSuccess) *out = std::move(read);
+  return status;
+}
+
 }  // namespace
 
 bool IsSafeKeyPath(std::string_view path) { return !HasEmptyComponent(path); }
@@ -84,20 +95,20 @@ RegKey Registry::MakeKey(const RegKey& parent, std::string_view path,
 
 RegStatus Registry::CreateKey(const RegKey& parent, std::string_view path,
                               RegAccess access, RegKey* key) {
-  if (!parent.valid()) return kErrorInvalidHandle;
-  if (!IsSafeKeyPath(path)) return kErrorBadPathname;
-  KeyHandle handle = 0;
-  const RegStatus status = DoCreateKey(parent, path, access, &handle);
-  if (status == kSuccess) *key = MakeKey(parent, path, handle);
-  return status;
+  return CallForKey(&Registry::DoCreateKey, IsSafeKeyPath(path), parent, path, access, key);
 }
 
 RegStatus Registry::OpenKey(const RegKey& parent, std::string_view path,
                             RegAccess access, RegKey* key) {
+  return CallForKey(&Registry::DoOpenKey, IsSafeOpenPath(path), parent, path, access, key);
+}
+
+RegStatus Registry::CallForKey(KeyCall call, bool safe_path, const RegKey& parent,
+                               std::string_view path, RegAccess access, RegKey* key) {
   if (!parent.valid()) return kErrorInvalidHandle;
-  if (!IsSafeOpenPath(path)) return kErrorBadPathname;
+  if (!safe_path) return kErrorBadPathname;
   KeyHandle handle = 0;
-  const RegStatus status = DoOpenKey(parent, path, access, &handle);
+  const RegStatus status = (this->*call)(parent, path, access, &handle);
   if (status == kSuccess) *key = MakeKey(parent, path, handle);
   return status;
 }
@@ -122,37 +133,27 @@ RegStatus Registry::SetDword(const RegKey& key, std::string_view name,
 
 RegStatus Registry::QueryValue(const RegKey& key, std::string_view name,
                                std::size_t capacity, RegValue* value) {
-  if (!key.valid()) return kErrorInvalidHandle;
-  RegValue read;
-  const RegStatus status = DoQueryValue(key, name, capacity, &read);
-  if (status == kSuccess) *value = std::move(read);
-  return status;
+  return ReadInto(key, value, [&](RegValue* read) {
+    return DoQueryValue(key, name, capacity, read);
+  });
 }
 
 RegStatus Registry::QueryInfo(const RegKey& key, KeyInfo* info) {
-  if (!key.valid()) return kErrorInvalidHandle;
-  KeyInfo read;
-  const RegStatus status = DoQueryInfo(key, &read);
-  if (status == kSuccess) *info = read;
-  return status;
+  return ReadInto(key, info, [&](KeyInfo* read) { return DoQueryInfo(key, read); });
 }
 
 RegStatus Registry::EnumKey(const RegKey& key, std::uint32_t index,
                             std::size_t capacity, std::string* name) {
-  if (!key.valid()) return kErrorInvalidHandle;
-  std::string read;
-  const RegStatus status = DoEnumKey(key, index, capacity, &read);
-  if (status == kSuccess) *name = std::move(read);
-  return status;
+  return ReadInto(key, name, [&](std::string* read) {
+    return DoEnumKey(key, index, capacity, read);
+  });
 }
 
 RegStatus Registry::EnumKeyW(const RegKey& key, std::uint32_t index,
                              std::size_t capacity, std::u16string* name) {
-  if (!key.valid()) return kErrorInvalidHandle;
-  std::u16string read;
-  const RegStatus status = DoEnumKeyW(key, index, capacity, &read);
-  if (status == kSuccess) *name = std::move(read);
-  return status;
+  return ReadInto(key, name, [&](std::u16string* read) {
+    return DoEnumKeyW(key, index, capacity, read);
+  });
 }
 
 RegStatus Registry::DeleteKey(const RegKey& parent, std::string_view path) {

@@ -191,6 +191,11 @@ class Registry {
 
  private:
   friend class RegKey;
+  using KeyCall = RegStatus (Registry::*)(const RegKey&, std::string_view, RegAccess,
+                                          KeyHandle*);
+  // Checks `parent` and the path, makes `call` and wraps its handle in `key`.
+  RegStatus CallForKey(KeyCall call, bool safe_path, const RegKey& parent,
+                       std::string_view path, RegAccess access, RegKey* key);
   RegKey MakeKey(const RegKey& parent, std::string_view path,
                  KeyHandle handle);
 };

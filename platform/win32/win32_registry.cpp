@@ -14,6 +14,20 @@ namespace {
 // The ANSI calls take zero-terminated names.
 std::string Terminated(std::string_view text) { return std::string(text); }
 
+// Subkey `index`'s name through RegEnumKeyExA or RegEnumKeyExW, in a buffer
+// of `capacity` characters; only the name is asked for.
+template <typename Char, typename EnumKeyEx, typename Name>
+RegStatus EnumKeyName(EnumKeyEx enum_key, HKEY key, std::uint32_t index, std::size_t capacity,
+                      Name* name) {
+  std::vector<Char> buffer(capacity + 1);
+  DWORD size = static_cast<DWORD>(capacity);
+  const LSTATUS status =
+      enum_key(key, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  name->assign(buffer.begin(), buffer.begin() + size);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 RegStatus Win32Registry::DoCreateKey(const RegKey& parent, std::string_view path,
@@ -77,24 +91,12 @@ RegStatus Win32Registry::DoQueryInfo(const RegKey& key, KeyInfo* info) {
 
 RegStatus Win32Registry::DoEnumKey(const RegKey& key, std::uint32_t index,
                                    std::size_t capacity, std::string* name) {
-  std::vector<char> buffer(capacity + 1);
-  DWORD size = static_cast<DWORD>(capacity);
-  const LSTATUS status = RegEnumKeyExA(ToHkey(key), index, buffer.data(), &size,
-                                       nullptr, nullptr, nullptr, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  name->assign(buffer.data(), size);
-  return ERROR_SUCCESS;
+  return EnumKeyName<char>(RegEnumKeyExA, ToHkey(key), index, capacity, name);
 }
 
 RegStatus Win32Registry::DoEnumKeyW(const RegKey& key, std::uint32_t index,
                                     std::size_t capacity, std::u16string* name) {
-  std::vector<wchar_t> buffer(capacity + 1);
-  DWORD size = static_cast<DWORD>(capacity);
-  const LSTATUS status = RegEnumKeyExW(ToHkey(key), index, buffer.data(), &size,
-                                       nullptr, nullptr, nullptr, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  name->assign(buffer.begin(), buffer.begin() + size);
-  return ERROR_SUCCESS;
+  return EnumKeyName<wchar_t>(RegEnumKeyExW, ToHkey(key), index, capacity, name);
 }
 
 RegStatus Win32Registry::DoDeleteKey(const RegKey& parent, std::string_view path) {

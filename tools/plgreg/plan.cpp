@@ -89,23 +89,19 @@ std::vector<std::string> DescribeFindings(const std::vector<VerifyFinding>& find
   for (const VerifyFinding& finding : findings) {
     const RegistryChange& change = finding.change;
     const std::string key = "[" + change.key + "]";
+    const bool whole_key = change.kind == RegistryChange::Kind::kAddKey ||
+                           change.kind == RegistryChange::Kind::kRemoveKey;
+    const std::string wanted = ValueLine(change.name, change.type, change.data);
+    const std::string found = ValueLine(change.name, change.old_type, change.old_data);
     switch (finding.kind) {
       case VerifyFinding::Kind::kMissing:
-        lines.push_back(change.kind == RegistryChange::Kind::kAddKey
-                            ? "missing: " + key
-                            : "missing: " + key + " " +
-                                  ValueLine(change.name, change.type, change.data));
+        lines.push_back("missing: " + key + (whole_key ? "" : " " + wanted));
         break;
       case VerifyFinding::Kind::kDifferent:
-        lines.push_back("different: " + key + " " +
-                        ValueLine(change.name, change.type, change.data) + " (now " +
-                        ValueLine(change.name, change.old_type, change.old_data) + ")");
+        lines.push_back("different: " + key + " " + wanted + " (now " + found + ")");
         break;
       case VerifyFinding::Kind::kLeftOver:
-        lines.push_back(change.kind == RegistryChange::Kind::kRemoveKey
-                            ? "left over: " + key
-                            : "left over: " + key + " " +
-                                  ValueLine(change.name, change.old_type, change.old_data));
+        lines.push_back("left over: " + key + (whole_key ? "" : " " + found));
         break;
     }
   }
