@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "resources/compiled_strings.h"
+#include "machine/builtin_machine.h"
 #include "machine/memory_registry.h"
 #include "machine/recording_reporter.h"
 #include "registry/registry_paths.h"
-#include "machine/builtin_machine.h"
+#include "resources/compiled_strings.h"
 
 namespace plg::bench {
 

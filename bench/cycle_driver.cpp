@@ -132,8 +132,8 @@ Plan ReadPlan(const char* file) {
 void FloorRegister(const Plan& plan) {
   for (const KeyWrite& write : plan.writes) {
     HKEY key;
-    if (RegCreateKeyExA(write.root, write.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(write.root, write.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
       Fail("floor: cannot create " + write.path);
     }
     for (const Value& value : write.values) {
@@ -148,10 +148,9 @@ void FloorRegister(const Plan& plan) {
 
 void FloorUnregister(const Plan& plan) {
   for (const Removal& removal : plan.removals) {
-    const LSTATUS status =
-        removal.is_value
-            ? RegDeleteKeyValueA(removal.root, removal.path.c_str(), removal.name.c_str())
-            : RegDeleteTreeA(removal.root, removal.path.c_str());
+    const LSTATUS status = removal.is_value ? RegDeleteKeyValueA(removal.root, removal.path.c_str(),
+                                                                 removal.name.c_str())
+                                            : RegDeleteTreeA(removal.root, removal.path.c_str());
     if (status != ERROR_SUCCESS) Fail("floor: cannot remove " + removal.path);
   }
 }
@@ -174,12 +173,10 @@ void CheckRegistered(const Plan& plan, const char* who) {
       DWORD size = static_cast<DWORD>(data.size());
       DWORD type = 0;
       if (RegGetValueA(write.root, write.path.c_str(), value.name.c_str(),
-                       RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(),
-                       &size) != ERROR_SUCCESS ||
+                       RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(), &size) != ERROR_SUCCESS ||
           type != value.type || size != value.data.size() ||
           !std::equal(value.data.begin(), value.data.end(), data.begin())) {
-        Fail(std::string(who) + " left a different " + write.path + " \"" + value.name +
-             "\"");
+        Fail(std::string(who) + " left a different " + write.path + " \"" + value.name + "\"");
       }
     }
   }
@@ -190,8 +187,8 @@ void CheckUnregistered(const Plan& plan, const char* who) {
   for (const Removal& removal : plan.removals) {
     bool present = KeyExists(removal.root, removal.path);
     if (present && removal.is_value) {
-      present = RegGetValueA(removal.root, removal.path.c_str(), removal.name.c_str(),
-                             RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+      present = RegGetValueA(removal.root, removal.path.c_str(), removal.name.c_str(), RRF_RT_ANY,
+                             nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     }
     if (present) Fail(std::string(who) + " left " + removal.path + " " + removal.name);
   }
@@ -337,8 +334,8 @@ int RunExport(const char* module_path) {
 void CreateWithString(const std::string& path, const char* name, const std::string& text,
                       HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY key;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
     Fail("cannot seed " + path);
   }
   if (name != nullptr &&
@@ -385,8 +382,7 @@ void SeedTree(int keys) {
   CreateWithString("Pellagor Language\\shell", nullptr, {}, HKEY_CLASSES_ROOT);
   for (int i = 0; i < (keys - 2) / 2; ++i) {
     char verb[64];
-    std::snprintf(verb, sizeof verb, "Pellagor Language\\shell\\Open Pellagor R%06d\\command",
-                  i);
+    std::snprintf(verb, sizeof verb, "Pellagor Language\\shell\\Open Pellagor R%06d\\command", i);
     CreateWithString(verb, "", "C:\\old\\TolvaneModeler.exe /plg \"%1\"", HKEY_CLASSES_ROOT);
   }
 }

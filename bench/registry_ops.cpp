@@ -105,13 +105,12 @@ void CountRemoved(const Image& before, const Image& after, Phase* phase) {
 void Print(const char* name, const Phase& phase) {
   std::printf("%s calls=%d", name, phase.total);
   for (RegOp op : {RegOp::kCreateKey, RegOp::kOpenKey, RegOp::kSetValue, RegOp::kQueryValue,
-                   RegOp::kQueryInfo, RegOp::kEnumKey, RegOp::kDeleteKey,
-                   RegOp::kDeleteValue}) {
+                   RegOp::kQueryInfo, RegOp::kEnumKey, RegOp::kDeleteKey, RegOp::kDeleteValue}) {
     auto it = phase.calls.find(op);
     std::printf(" %s=%d", RegOpName(op), it == phase.calls.end() ? 0 : it->second);
   }
-  std::printf(" entries=%d keys=%d values=%d floor=%d\n", phase.keys + phase.values,
-              phase.keys, phase.values, phase.floor);
+  std::printf(" entries=%d keys=%d values=%d floor=%d\n", phase.keys + phase.values, phase.keys,
+              phase.values, phase.floor);
 }
 
 int Run() {

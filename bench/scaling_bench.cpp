@@ -27,7 +27,9 @@ void BM_DocumentClassWithVersions(benchmark::State& state) {
   state.counters["versions"] = static_cast<double>(state.range(0));
   if (!machine.reporter.messages().empty()) state.SkipWithError("messages were shown");
 }
-BENCHMARK(BM_DocumentClassWithVersions)->RangeMultiplier(10)->Range(1, 1000)
+BENCHMARK(BM_DocumentClassWithVersions)
+    ->RangeMultiplier(10)
+    ->Range(1, 1000)
     ->Unit(benchmark::kMicrosecond);
 
 void BM_DeleteProgIdTree(benchmark::State& state) {
@@ -45,7 +47,9 @@ void BM_DeleteProgIdTree(benchmark::State& state) {
   }
   state.counters["keys"] = keys;
 }
-BENCHMARK(BM_DeleteProgIdTree)->RangeMultiplier(10)->Range(10, 100000)
+BENCHMARK(BM_DeleteProgIdTree)
+    ->RangeMultiplier(10)
+    ->Range(10, 100000)
     ->Unit(benchmark::kMicrosecond);
 
 void BM_RegistrationCycle(benchmark::State& state) {

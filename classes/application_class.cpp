@@ -45,10 +45,9 @@ ApplicationClassTable BuildApplicationClassTable(Platform& platform) {
   // Without the ProgID or a version number the name would be another
   // product's or version's (" 3800", "PLG Application 00"); an empty name is
   // refused by the registry layer like any key that cannot be created.
-  const std::string versioned_prog_id =
-      prog_id.empty() || major.empty() || minor.empty()
-          ? std::string()
-          : prog_id + " " + major + minor + "0";
+  const std::string versioned_prog_id = prog_id.empty() || major.empty() || minor.empty()
+                                            ? std::string()
+                                            : prog_id + " " + major + minor + "0";
   const std::string class_id = LoadProductString(platform, kApplicationClassId);
   const std::string class_key = "CLSID\\" + class_id;
 
@@ -72,25 +71,23 @@ void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
   const ApplicationClassTable table = BuildApplicationClassTable(platform);
 
   if (mode == kRegister) {
-    const bool versioned_prog_id_refused =
-        table[kVersionedProgIdRow].first.empty();
+    const bool versioned_prog_id_refused = table[kVersionedProgIdRow].first.empty();
     for (std::size_t row = 0; row < table.size(); ++row) {
       const auto& [path, value] = table[row];
       // Without a versioned ProgID the marker would be an empty CurVer, which
       // counts as another version for good and keeps every later
       // unregistration from removing the shared entries; its rows are refused
       // like the rows named after it.
-      if (versioned_prog_id_refused &&
-          (row == kVersionMarkerRow || row == kClassProgIdRow)) {
+      if (versioned_prog_id_refused && (row == kVersionMarkerRow || row == kClassProgIdRow)) {
         ReportRegistrationError(platform, kApplicationKeyMessage,
-                                {std::string(RootName(RegistryRoot::kClassesRoot)) + "\\" +
-                                     path + ": no versioned ProgID",
+                                {std::string(RootName(RegistryRoot::kClassesRoot)) + "\\" + path +
+                                     ": no versioned ProgID",
                                  kSuccess});
         continue;
       }
       RegKey key;
-      if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path,
-                             kApplicationKeyMessage, &key)) {
+      if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path, kApplicationKeyMessage,
+                             &key)) {
         continue;
       }
       if (!value.empty()) {
@@ -103,12 +100,11 @@ void RegisterApplicationClass(Platform& platform, RegistrationMode mode) {
   // Only the version-independent ProgID waits for the version test: it
   // carries the marker that tells which version owns the shared entries.
   if (IsProductVersionCurrent(platform)) {
-    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
-                                         table[kProgIdRow].first));
+    static_cast<void>(
+        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, table[kProgIdRow].first));
   }
   for (std::size_t row : {kVersionedProgIdRow, kClassKeyRow}) {
-    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot,
-                                         table[row].first));
+    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, table[row].first));
   }
 }
 

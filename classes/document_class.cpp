@@ -38,9 +38,8 @@ std::string BuildOpenCommandLine(Platform& platform) {
 
 // Creates `path` and writes `text` as its value `value_name`; a key failure
 // and a value failure each show their own message.
-void WriteRow(Platform& platform, const std::string& path,
-              const char* value_name, const std::string& text,
-              const char* key_message, const char* value_message) {
+void WriteRow(Platform& platform, const std::string& path, const char* value_name,
+              const std::string& text, const char* key_message, const char* value_message) {
   RegKey key;
   if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, path, key_message, &key)) {
     return;
@@ -52,15 +51,12 @@ void WriteRow(Platform& platform, const std::string& path,
 // identifier is in place: icon, application, Insertable marker, version verbs
 // and shell commands.
 void WriteDocumentEntries(Platform& platform, const std::string& prog_id,
-                          const std::string& module_path,
-                          const std::string& open_command) {
+                          const std::string& module_path, const std::string& open_command) {
   WriteRow(platform, prog_id + "\\DefaultIcon", "", module_path + ",1",
-           "Unable to create document Default Icon",
-           "Unable to create document Default Icon");
+           "Unable to create document Default Icon", "Unable to create document Default Icon");
   WriteRow(platform, prog_id + "\\Application", "ApplicationName",
            LoadProductString(platform, kDisplayName) + " V12",
-           "Unable to create document Application",
-           "Unable to create document Application");
+           "Unable to create document Application", "Unable to create document Application");
   {
     RegKey insertable;
     static_cast<void>(CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
@@ -72,10 +68,9 @@ void WriteDocumentEntries(Platform& platform, const std::string& prog_id,
   AddVersionOpenVerbs(platform, shell_key_path);
 
   for (const DocumentCommand& row : kDocumentCommandTable) {
-    const std::string command =
-        row.command_line != nullptr ? row.command_line : open_command;
-    WriteRow(platform, shell_key_path + row.subkey, "", command,
-             "Error creating shell key", kShellEntryMessage);
+    const std::string command = row.command_line != nullptr ? row.command_line : open_command;
+    WriteRow(platform, shell_key_path + row.subkey, "", command, "Error creating shell key",
+             kShellEntryMessage);
   }
 }
 
@@ -86,8 +81,7 @@ void Register(Platform& platform, const std::string& module_path) {
 
   // Verbs of releases uninstalled since the last registration must not
   // survive it.
-  static_cast<void>(
-      DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
+  static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
 
   {
     RegKey class_key;
@@ -102,8 +96,7 @@ void Register(Platform& platform, const std::string& module_path) {
   }
 
   RegKey prog_id_key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, prog_id, nullptr,
-                         &prog_id_key)) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, prog_id, nullptr, &prog_id_key)) {
     return;
   }
   SetRegistryStringOrReport(platform, prog_id_key, "",
@@ -121,8 +114,7 @@ void RegisterDocumentClass(Platform& platform, RegistrationMode mode,
   }
   const std::string prog_id = LoadProductString(platform, kLanguageProgId);
   if (IsProductVersionCurrent(platform)) {
-    static_cast<void>(
-        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
+    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, prog_id));
   }
 }
 

@@ -22,8 +22,8 @@ struct LanguageClassRow {
 };
 
 constexpr const char* kLanguageClassSubkeys[] = {
-    "AuxUserType\\2", "AuxUserType\\3", "DefaultIcon", "InprocHandler32",
-    "LocalServer32", "MiscStatus", "ProgID", "Verb\\0", "Verb\\1",
+    "AuxUserType\\2", "AuxUserType\\3", "DefaultIcon", "InprocHandler32", "LocalServer32",
+    "MiscStatus",     "ProgID",         "Verb\\0",     "Verb\\1",
 };
 
 using LanguageClassTable = std::array<LanguageClassRow, std::size(kLanguageClassSubkeys)>;
@@ -68,10 +68,9 @@ LanguageClassTable BuildLanguageClassTable(Platform& platform, const std::string
 void WriteLanguageClassRow(Platform& platform, const std::string& class_key,
                            LanguageClassRow& row) {
   RegKey key;
-  if (CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
-                        class_key + "\\" + row.subkey, kDocumentSuffixMessage, &key)) {
-    SetRegistryStringOrReport(platform, key, "", *row.value,
-                              ValueNotWrittenMessage(*row.value));
+  if (CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, class_key + "\\" + row.subkey,
+                        kDocumentSuffixMessage, &key)) {
+    SetRegistryStringOrReport(platform, key, "", *row.value, ValueNotWrittenMessage(*row.value));
   }
   // The row's value lives only while its row is written, failed or not.
   row.value.reset();
@@ -79,10 +78,10 @@ void WriteLanguageClassRow(Platform& platform, const std::string& class_key,
 
 void WriteLibraryIcon(Platform& platform, const std::string& module_path) {
   RegKey key;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
-                         ClassKeyPath(LoadProductString(platform, kLibraryClassId)) +
-                             "\\DefaultIcon",
-                         nullptr, &key)) {
+  if (!CreateKeyOrReport(
+          platform, RegistryRoot::kClassesRoot,
+          ClassKeyPath(LoadProductString(platform, kLibraryClassId)) + "\\DefaultIcon", nullptr,
+          &key)) {
     return;
   }
   const std::string icon = module_path + ",0";
@@ -93,8 +92,7 @@ void WriteLibraryIcon(Platform& platform, const std::string& module_path) {
 
 void RegisterLanguageClass(Platform& platform, RegistrationMode mode,
                            const std::string& module_path) {
-  const std::string class_key =
-      ClassKeyPath(LoadProductString(platform, kLanguageClassId));
+  const std::string class_key = ClassKeyPath(LoadProductString(platform, kLanguageClassId));
 
   if (mode == kRegister) {
     LanguageClassTable table = BuildLanguageClassTable(platform, module_path);
@@ -106,17 +104,14 @@ void RegisterLanguageClass(Platform& platform, RegistrationMode mode,
   }
 
   if (IsProductVersionCurrent(platform)) {
-    static_cast<void>(
-        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, class_key));
+    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, class_key));
   }
   // The library class key belongs to every product of the shared system, as
   // the library ProgID that names it does: it goes with the last of them, or
   // their library documents would lose their class.
-  const std::string library_class_key =
-      ClassKeyPath(LoadProductString(platform, kLibraryClassId));
+  const std::string library_class_key = ClassKeyPath(LoadProductString(platform, kLibraryClassId));
   if (IsProductVersionCurrent(platform) && NoProductRegistered(platform)) {
-    static_cast<void>(
-        DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, library_class_key));
+    static_cast<void>(DeleteRegistryTree(platform, RegistryRoot::kClassesRoot, library_class_key));
   }
 }
 

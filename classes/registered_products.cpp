@@ -7,8 +7,8 @@ namespace plg {
 
 bool NoProductRegistered(Platform& platform) {
   RegKey options;
-  const RegStatus status = platform.registry.OpenKey(
-      RegKey::LocalMachine(), GetOptionsKeyPath(), kKeyAllAccess, &options);
+  const RegStatus status = platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
+                                                     kKeyAllAccess, &options);
   // Only a key that is not there says that no product is left; a key that
   // cannot be read may well hold other products.
   if (status == kErrorFileNotFound) return true;

@@ -64,8 +64,7 @@ std::string ReleaseLabelOf(const std::string& bin_text) {
 
 // The Bin text of `version` beneath the open shared system key, or nothing
 // when the release, its Dir key or a usable Bin value is missing.
-std::optional<std::string> ReadReleaseBin(Platform& platform,
-                                          const RegKey& shared_system,
+std::optional<std::string> ReadReleaseBin(Platform& platform, const RegKey& shared_system,
                                           const std::string& version) {
   Registry& registry = platform.registry;
   RegKey release;
@@ -91,11 +90,11 @@ void WriteVerb(Platform& platform, const std::string& shell_key_path,
                const std::string& display_name, const std::string& product_key,
                const std::string& bin_text) {
   const std::string verb = VersionVerbName(display_name, ReleaseLabelOf(bin_text));
-  const std::string command_line = QuotedExecutablePath(bin_text, kHostExecutableName) +
-                                   " /" + product_key + " \"%1\"";
+  const std::string command_line =
+      QuotedExecutablePath(bin_text, kHostExecutableName) + " /" + product_key + " \"%1\"";
   RegKey command;
-  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot,
-                         shell_key_path + verb + "\\command", nullptr, &command)) {
+  if (!CreateKeyOrReport(platform, RegistryRoot::kClassesRoot, shell_key_path + verb + "\\command",
+                         nullptr, &command)) {
     return;
   }
   SetRegistryStringOrReport(platform, command, "", command_line, kShellEntryMessage);
@@ -107,16 +106,15 @@ std::uint32_t SubkeyCount(Platform& platform, const RegKey& key) {
   return info.subkeys;
 }
 
-void AddViewVerbs(Platform& platform, const ViewKeys& view,
-                  const std::string& shell_key_path,
+void AddViewVerbs(Platform& platform, const ViewKeys& view, const std::string& shell_key_path,
                   const std::string& display_name, const std::string& product_key) {
   Registry& registry = platform.registry;
   RegKey shared_system;
   RegKey product;
   static_cast<void>(registry.OpenKey(RegKey::LocalMachine(), view.shared_system_key,
                                      kMaximumAllowed, &shared_system));
-  static_cast<void>(registry.OpenKey(RegKey::LocalMachine(), view.product_key,
-                                     kMaximumAllowed, &product));
+  static_cast<void>(
+      registry.OpenKey(RegKey::LocalMachine(), view.product_key, kMaximumAllowed, &product));
   const std::uint32_t releases = SubkeyCount(platform, shared_system);
   const std::uint32_t versions = SubkeyCount(platform, product);
   if (releases == 0 || versions == 0) return;
@@ -127,8 +125,7 @@ void AddViewVerbs(Platform& platform, const ViewKeys& view,
     }
     const std::optional<std::string> version = VersionNameOf(wide);
     if (!version) continue;
-    const std::optional<std::string> bin_text =
-        ReadReleaseBin(platform, shared_system, *version);
+    const std::optional<std::string> bin_text = ReadReleaseBin(platform, shared_system, *version);
     if (!bin_text) continue;
     WriteVerb(platform, shell_key_path, display_name, product_key, *bin_text);
   }
@@ -143,8 +140,7 @@ void AddVersionOpenVerbs(Platform& platform, std::string shell_key_path) {
   // The 32-bit view first, so that a release registered in both views ends
   // up with the native view's command line.
   for (const RegistryView view : {RegistryView::k32Bit, RegistryView::kNative}) {
-    AddViewVerbs(platform,
-                 {GetReleasesKeyPath(view), GetProductViewKeyPath(view, product_name)},
+    AddViewVerbs(platform, {GetReleasesKeyPath(view), GetProductViewKeyPath(view, product_name)},
                  shell_key_path, display_name, product_key);
   }
 }

@@ -31,8 +31,7 @@ std::string JoinPath(const std::string& parent, std::string_view path) {
 }
 
 bool IsValueOp(RegOp op) {
-  return op == RegOp::kSetValue || op == RegOp::kQueryValue ||
-         op == RegOp::kDeleteValue;
+  return op == RegOp::kSetValue || op == RegOp::kQueryValue || op == RegOp::kDeleteValue;
 }
 
 }  // namespace
@@ -114,16 +113,26 @@ struct MemoryRegistry::Node : std::enable_shared_from_this<Node> {
 
 const char* RegOpName(RegOp op) {
   switch (op) {
-    case RegOp::kCreateKey: return "CreateKey";
-    case RegOp::kOpenKey: return "OpenKey";
-    case RegOp::kSetValue: return "SetValue";
-    case RegOp::kQueryValue: return "QueryValue";
-    case RegOp::kQueryInfo: return "QueryInfo";
-    case RegOp::kEnumKey: return "EnumKey";
-    case RegOp::kDeleteKey: return "DeleteKey";
-    case RegOp::kDeleteValue: return "DeleteValue";
-    case RegOp::kAny: return "Any";
-    case RegOp::kEnumValue: return "EnumValue";
+    case RegOp::kCreateKey:
+      return "CreateKey";
+    case RegOp::kOpenKey:
+      return "OpenKey";
+    case RegOp::kSetValue:
+      return "SetValue";
+    case RegOp::kQueryValue:
+      return "QueryValue";
+    case RegOp::kQueryInfo:
+      return "QueryInfo";
+    case RegOp::kEnumKey:
+      return "EnumKey";
+    case RegOp::kDeleteKey:
+      return "DeleteKey";
+    case RegOp::kDeleteValue:
+      return "DeleteValue";
+    case RegOp::kAny:
+      return "Any";
+    case RegOp::kEnumValue:
+      return "EnumValue";
   }
   return "?";
 }
@@ -168,18 +177,17 @@ void MemoryRegistry::InjectFault(RegFault fault) {
 
 void MemoryRegistry::ClearFaults() { faults_.clear(); }
 
-RegStatus MemoryRegistry::Intercept(RegOp op, std::string path,
-                                    std::string_view value) {
+RegStatus MemoryRegistry::Intercept(RegOp op, std::string path, std::string_view value) {
   RegStatus status = kSuccess;
-  const bool by_path = std::any_of(faults_.begin(), faults_.end(),
-                                   [](const ActiveFault& active) { return !active.fault.path.empty(); });
+  const bool by_path = std::any_of(faults_.begin(), faults_.end(), [](const ActiveFault& active) {
+    return !active.fault.path.empty();
+  });
   const std::u16string canonical = by_path ? CanonicalKeyPath(path) : std::u16string();
   for (ActiveFault& active : faults_) {
     const RegFault& fault = active.fault;
     if (fault.op != RegOp::kAny && fault.op != op) continue;
     if (!fault.path.empty() && CanonicalKeyPath(fault.path) != canonical) continue;
-    if (fault.value && (!IsValueOp(op) ||
-                        !EqualsFolded(*fault.value, value))) {
+    if (fault.value && (!IsValueOp(op) || !EqualsFolded(*fault.value, value))) {
       continue;
     }
     const int index = active.seen++;
@@ -227,8 +235,7 @@ RegStatus MemoryRegistry::CheckSubkeyPath(std::string_view path) const {
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent,
-                                      std::string_view path, RegAccess,
+RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent, std::string_view path, RegAccess,
                                       KeyHandle* handle) {
   if (RegStatus fault = Intercept(RegOp::kCreateKey, JoinPath(parent.path(), path), {})) {
     return fault;
@@ -236,8 +243,8 @@ RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent,
   if (RegStatus status = CheckSubkeyPath(path)) return status;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(parent, &node)) return status;
-  const bool names_fit = EachKeyName(
-      path, [](std::string_view part) { return part.size() <= kMaxKeyNameLength; });
+  const bool names_fit =
+      EachKeyName(path, [](std::string_view part) { return part.size() <= kMaxKeyNameLength; });
   if (!names_fit) return kErrorInvalidParameter;
   EachKeyName(path, [&](std::string_view part) {
     Node* child = node->Child(AnsiName{part});
@@ -248,8 +255,8 @@ RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent,
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
-                                    RegAccess, KeyHandle* handle) {
+RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path, RegAccess,
+                                    KeyHandle* handle) {
   if (RegStatus fault = Intercept(RegOp::kOpenKey, JoinPath(parent.path(), path), {})) {
     return fault;
   }
@@ -270,9 +277,8 @@ RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name,
-                                     ValueType type, const void* data,
-                                     std::size_t size) {
+RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name, ValueType type,
+                                     const void* data, std::size_t size) {
   if (RegStatus fault = Intercept(RegOp::kSetValue, key.path(), name)) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
@@ -327,8 +333,7 @@ RegStatus MemoryRegistry::ChildToEnumerate(const RegKey& key, std::uint32_t inde
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoEnumKeyW(const RegKey& key, std::uint32_t index,
-                                     std::size_t capacity,
+RegStatus MemoryRegistry::DoEnumKeyW(const RegKey& key, std::uint32_t index, std::size_t capacity,
                                      std::u16string* name) {
   const Node* child = nullptr;
   if (RegStatus status = ChildToEnumerate(key, index, capacity, &child)) return status;
@@ -336,8 +341,8 @@ RegStatus MemoryRegistry::DoEnumKeyW(const RegKey& key, std::uint32_t index,
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoEnumKey(const RegKey& key, std::uint32_t index,
-                                    std::size_t capacity, std::string* name) {
+RegStatus MemoryRegistry::DoEnumKey(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                                    std::string* name) {
   const Node* child = nullptr;
   if (RegStatus status = ChildToEnumerate(key, index, capacity, &child)) return status;
   // Into the caller's string: an enumeration reuses one buffer.
@@ -346,8 +351,7 @@ RegStatus MemoryRegistry::DoEnumKey(const RegKey& key, std::uint32_t index,
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent,
-                                      std::string_view path) {
+RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent, std::string_view path) {
   if (RegStatus fault = Intercept(RegOp::kDeleteKey, JoinPath(parent.path(), path), {})) {
     return fault;
   }
@@ -365,8 +369,7 @@ RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent,
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key,
-                                        std::string_view name) {
+RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key, std::string_view name) {
   if (RegStatus fault = Intercept(RegOp::kDeleteValue, key.path(), name)) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
@@ -376,8 +379,8 @@ RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key,
   return kSuccess;
 }
 
-RegStatus MemoryRegistry::DoEnumValue(const RegKey& key, std::uint32_t index,
-                                      std::string* name, RegValue* value) {
+RegStatus MemoryRegistry::DoEnumValue(const RegKey& key, std::uint32_t index, std::string* name,
+                                      RegValue* value) {
   if (RegStatus fault = Intercept(RegOp::kEnumValue, key.path(), {})) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
@@ -432,8 +435,8 @@ MemoryRegistry::Node* MemoryRegistry::MakePath(std::string_view full_path) {
 
 void MemoryRegistry::SeedKey(std::string_view path) { MakePath(path); }
 
-void MemoryRegistry::SeedValue(std::string_view path, std::string_view name,
-                               ValueType type, std::vector<std::uint8_t> data) {
+void MemoryRegistry::SeedValue(std::string_view path, std::string_view name, ValueType type,
+                               std::vector<std::uint8_t> data) {
   Node* node = MakePath(path);
   if (node == nullptr) return;
   if (Node::Value* existing = node->FindValue(AnsiName{name})) {
@@ -449,8 +452,7 @@ void MemoryRegistry::SeedString(std::string_view path, std::string_view name,
   SeedValue(path, name, kRegSz, EncodeText(text));
 }
 
-void MemoryRegistry::SeedDword(std::string_view path, std::string_view name,
-                               std::uint32_t number) {
+void MemoryRegistry::SeedDword(std::string_view path, std::string_view name, std::uint32_t number) {
   const auto bytes = EncodeDword(number);
   SeedValue(path, name, kRegDword, {bytes.begin(), bytes.end()});
 }
@@ -460,9 +462,7 @@ void MemoryRegistry::SeedKeyW(std::string_view parent, std::u16string_view name)
   if (node != nullptr && node->Child(name) == nullptr) node->AddChild(std::u16string(name));
 }
 
-bool MemoryRegistry::KeyExists(std::string_view path) const {
-  return FindPath(path) != nullptr;
-}
+bool MemoryRegistry::KeyExists(std::string_view path) const { return FindPath(path) != nullptr; }
 
 std::vector<RegEntry> MemoryRegistry::Snapshot(std::string_view path) const {
   std::vector<RegEntry> entries;

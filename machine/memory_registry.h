@@ -107,10 +107,8 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   void SeedValue(std::string_view path, std::string_view name, ValueType type,
                  std::vector<std::uint8_t> data);
   // REG_SZ with the terminating zero.
-  void SeedString(std::string_view path, std::string_view name,
-                  std::string_view text);
-  void SeedDword(std::string_view path, std::string_view name,
-                 std::uint32_t number);
+  void SeedString(std::string_view path, std::string_view name, std::string_view text);
+  void SeedDword(std::string_view path, std::string_view name, std::uint32_t number);
   // A subkey whose name is given in UTF-16 (names the ANSI calls cannot
   // spell). The parent is created if missing.
   void SeedKeyW(std::string_view parent, std::u16string_view name);
@@ -127,19 +125,19 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   struct Node;
 
  protected:
-  RegStatus DoCreateKey(const RegKey& parent, std::string_view path,
-                        RegAccess access, KeyHandle* handle) override;
-  RegStatus DoOpenKey(const RegKey& parent, std::string_view path,
-                      RegAccess access, KeyHandle* handle) override;
-  RegStatus DoSetValue(const RegKey& key, std::string_view name, ValueType type,
-                       const void* data, std::size_t size) override;
-  RegStatus DoQueryValue(const RegKey& key, std::string_view name,
-                         std::size_t capacity, RegValue* value) override;
+  RegStatus DoCreateKey(const RegKey& parent, std::string_view path, RegAccess access,
+                        KeyHandle* handle) override;
+  RegStatus DoOpenKey(const RegKey& parent, std::string_view path, RegAccess access,
+                      KeyHandle* handle) override;
+  RegStatus DoSetValue(const RegKey& key, std::string_view name, ValueType type, const void* data,
+                       std::size_t size) override;
+  RegStatus DoQueryValue(const RegKey& key, std::string_view name, std::size_t capacity,
+                         RegValue* value) override;
   RegStatus DoQueryInfo(const RegKey& key, KeyInfo* info) override;
-  RegStatus DoEnumKey(const RegKey& key, std::uint32_t index,
-                      std::size_t capacity, std::string* name) override;
-  RegStatus DoEnumKeyW(const RegKey& key, std::uint32_t index,
-                       std::size_t capacity, std::u16string* name) override;
+  RegStatus DoEnumKey(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                      std::string* name) override;
+  RegStatus DoEnumKeyW(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                       std::u16string* name) override;
   RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) override;
   RegStatus DoDeleteValue(const RegKey& key, std::string_view name) override;
   void DoCloseKey(KeyHandle handle) override;

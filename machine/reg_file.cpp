@@ -61,8 +61,7 @@ int HexDigit(char16_t c) {
 }
 
 // Parses 1 to `max_digits` hex digits, the whole of `text`.
-bool ParseHexNumber(std::u16string_view text, std::size_t max_digits,
-                    std::uint32_t* number) {
+bool ParseHexNumber(std::u16string_view text, std::size_t max_digits, std::uint32_t* number) {
   if (text.empty() || text.size() > max_digits) return false;
   std::uint32_t result = 0;
   for (char16_t c : text) {
@@ -79,15 +78,13 @@ std::string Printable(std::u16string_view text) { return Utf16ToAnsi(text); }
 // Removing one of these would take HKEY_CLASSES_ROOT or a whole root with it.
 bool IsProtectedKey(std::string_view path) {
   const std::u16string canonical = CanonicalKeyPath(path);
-  return canonical == u"HKEY_LOCAL_MACHINE" ||
-         canonical == u"HKEY_LOCAL_MACHINE\\SOFTWARE" ||
+  return canonical == u"HKEY_LOCAL_MACHINE" || canonical == u"HKEY_LOCAL_MACHINE\\SOFTWARE" ||
          canonical == u"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES";
 }
 
 class Parser {
  public:
-  Parser(std::string_view file_name, RegFileError* error)
-      : file_name_(file_name), error_(error) {}
+  Parser(std::string_view file_name, RegFileError* error) : file_name_(file_name), error_(error) {}
 
   bool Run(std::string_view bytes, RegFile* file) {
     std::u16string text;
@@ -120,19 +117,20 @@ class Parser {
       }
       text->reserve(bytes.size() / 2);
       for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        text->push_back(static_cast<char16_t>(
-            static_cast<unsigned char>(bytes[i]) |
-            static_cast<unsigned char>(bytes[i + 1]) << 8));
+        text->push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              static_cast<unsigned char>(bytes[i + 1]) << 8));
       }
       return true;
     }
     if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
-      return Fail(0, "UTF-16 big-endian files are not supported; "
-                     "save as UTF-16LE (REGEDIT5) or ANSI (REGEDIT4)");
+      return Fail(0,
+                  "UTF-16 big-endian files are not supported; "
+                  "save as UTF-16LE (REGEDIT5) or ANSI (REGEDIT4)");
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-      return Fail(0, "UTF-8 files are not supported; "
-                     "save as UTF-16LE (REGEDIT5) or ANSI (REGEDIT4)");
+      return Fail(0,
+                  "UTF-8 files are not supported; "
+                  "save as UTF-16LE (REGEDIT5) or ANSI (REGEDIT4)");
     }
     *text = AnsiToUtf16(bytes);
     return true;
@@ -154,9 +152,8 @@ class Parser {
     } else if (line == kHeader4) {
       result_.format = RegFileFormat::kRegedit4;
     } else {
-      return Fail(1, "not a registry file: the first line must be \"" +
-                         Printable(kHeader5) + "\" or \"" + Printable(kHeader4) +
-                         "\"");
+      return Fail(1, "not a registry file: the first line must be \"" + Printable(kHeader5) +
+                         "\" or \"" + Printable(kHeader4) + "\"");
     }
     return true;
   }
@@ -167,8 +164,9 @@ class Parser {
     if (line.empty() || line.front() == u';') return true;
     if (line.front() == u'[') return ReadKey(number, line);
     if (line.front() == u'@' || line.front() == u'"') return ReadValue(index, line);
-    return Fail(number, "unexpected text; expected [KEY], a value line, a comment or "
-                        "a blank line");
+    return Fail(number,
+                "unexpected text; expected [KEY], a value line, a comment or "
+                "a blank line");
   }
 
   bool ReadKey(std::size_t number, std::u16string_view line) {
@@ -192,9 +190,8 @@ class Parser {
     std::size_t start = 0;
     while (true) {
       const std::size_t end = inner.find(u'\\', start);
-      parts.push_back(inner.substr(start, end == std::u16string_view::npos
-                                              ? std::u16string_view::npos
-                                              : end - start));
+      parts.push_back(inner.substr(
+          start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start));
       if (end == std::u16string_view::npos) break;
       start = end + 1;
     }
@@ -212,8 +209,8 @@ class Parser {
       }
       std::string narrow;
       if (!Utf16ToAnsiExactly(part, &narrow)) {
-        return Fail(number, "key name \"" + Printable(part) +
-                                "\" has characters outside code page 1252");
+        return Fail(number,
+                    "key name \"" + Printable(part) + "\" has characters outside code page 1252");
       }
       if (!full.empty()) full += '\\';
       full += narrow;
@@ -240,13 +237,21 @@ class Parser {
       }
       if (++i == text.size()) break;
       switch (text[i]) {
-        case u'\\': result += u'\\'; break;
-        case u'"': result += u'"'; break;
-        case u'n': result += u'\n'; break;
-        case u'r': result += u'\r'; break;
+        case u'\\':
+          result += u'\\';
+          break;
+        case u'"':
+          result += u'"';
+          break;
+        case u'n':
+          result += u'\n';
+          break;
+        case u'r':
+          result += u'\r';
+          break;
         default:
-          return Fail(number, std::string("unknown escape sequence \\") +
-                                  Printable(text.substr(i, 1)));
+          return Fail(number,
+                      std::string("unknown escape sequence \\") + Printable(text.substr(i, 1)));
       }
     }
     return Fail(number, "text without a closing quote");
@@ -272,7 +277,8 @@ class Parser {
       }
     }
     rest = TrimLeft(rest);
-    if (rest.empty() || rest.front() != u'=') return Fail(number, "expected '=' after the value name");
+    if (rest.empty() || rest.front() != u'=')
+      return Fail(number, "expected '=' after the value name");
     rest = TrimLeft(rest.substr(1));
 
     if (rest == u"-") {
@@ -357,8 +363,7 @@ class Parser {
       while (true) {
         std::size_t comma = list.find(u',', start);
         const std::u16string_view item = Trim(list.substr(
-            start, comma == std::u16string_view::npos ? std::u16string_view::npos
-                                                      : comma - start));
+            start, comma == std::u16string_view::npos ? std::u16string_view::npos : comma - start));
         const bool last = comma == std::u16string_view::npos;
         // One trailing comma is tolerated; an empty item elsewhere is not.
         if (item.empty() && last && !bytes.empty()) break;
@@ -400,11 +405,20 @@ std::u16string Escape(std::u16string_view text) {
   std::u16string escaped;
   for (char16_t c : text) {
     switch (c) {
-      case u'\\': escaped += u"\\\\"; break;
-      case u'"': escaped += u"\\\""; break;
-      case u'\n': escaped += u"\\n"; break;
-      case u'\r': escaped += u"\\r"; break;
-      default: escaped += c;
+      case u'\\':
+        escaped += u"\\\\";
+        break;
+      case u'"':
+        escaped += u"\\\"";
+        break;
+      case u'\n':
+        escaped += u"\\n";
+        break;
+      case u'\r':
+        escaped += u"\\r";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -473,8 +487,7 @@ struct ExportNode {
   std::vector<ExportNode*> children;
 };
 
-void ExportWalk(const ExportNode& node, const std::string& path, bool skip_section,
-                RegFile* file) {
+void ExportWalk(const ExportNode& node, const std::string& path, bool skip_section, RegFile* file) {
   if (!skip_section) {
     RegFileKey key;
     key.path = path;
@@ -495,8 +508,7 @@ void ExportWalk(const ExportNode& node, const std::string& path, bool skip_secti
 }  // namespace
 
 bool RegFileValue::operator==(const RegFileValue& other) const {
-  return name == other.name && remove == other.remove && type == other.type &&
-         data == other.data;
+  return name == other.name && remove == other.remove && type == other.type && data == other.data;
 }
 
 bool RegFileKey::operator==(const RegFileKey& other) const {
@@ -530,8 +542,7 @@ void ApplyRegFile(const RegFile& file, MemoryRegistry* registry) {
   }
 }
 
-std::unique_ptr<MemoryRegistry> LoadRegImage(std::string_view bytes,
-                                             std::string_view file_name,
+std::unique_ptr<MemoryRegistry> LoadRegImage(std::string_view bytes, std::string_view file_name,
                                              RegFileError* error) {
   RegFile file;
   if (!ParseRegFile(bytes, file_name, &file, error)) return nullptr;
@@ -540,8 +551,7 @@ std::unique_ptr<MemoryRegistry> LoadRegImage(std::string_view bytes,
   return registry;
 }
 
-std::unique_ptr<MemoryRegistry> LoadRegImageFile(const std::string& path,
-                                                 RegFileError* error) {
+std::unique_ptr<MemoryRegistry> LoadRegImageFile(const std::string& path, RegFileError* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error->file = path;

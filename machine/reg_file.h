@@ -60,8 +60,8 @@ struct RegFileError {
 
 // Parses the bytes of a .reg file named `file_name` (for messages). Returns
 // false with `*error` set on the first fault; `*file` is then untouched.
-[[nodiscard]] bool ParseRegFile(std::string_view bytes, std::string_view file_name,
-                                RegFile* file, RegFileError* error);
+[[nodiscard]] bool ParseRegFile(std::string_view bytes, std::string_view file_name, RegFile* file,
+                                RegFileError* error);
 
 // Applies the sections in order, as `reg import` does: keys are created with
 // their parents, values set or removed, [-KEY] sections remove whole trees.
@@ -71,13 +71,11 @@ void ApplyRegFile(const RegFile& file, MemoryRegistry* registry);
 
 // A fresh registry holding the image in `bytes`, or null with `*error` set;
 // nothing is loaded from a file that has any fault.
-std::unique_ptr<MemoryRegistry> LoadRegImage(std::string_view bytes,
-                                             std::string_view file_name,
+std::unique_ptr<MemoryRegistry> LoadRegImage(std::string_view bytes, std::string_view file_name,
                                              RegFileError* error);
 
 // As LoadRegImage, reading the file at `path` (the error names that path).
-std::unique_ptr<MemoryRegistry> LoadRegImageFile(const std::string& path,
-                                                 RegFileError* error);
+std::unique_ptr<MemoryRegistry> LoadRegImageFile(const std::string& path, RegFileError* error);
 
 // The key `path` (a full path) and everything beneath it, as `reg export`
 // lists it: depth first, subkeys and values ordered by name without regard

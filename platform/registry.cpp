@@ -7,12 +7,10 @@
 namespace plg {
 
 const char* RootName(RegistryRoot root) {
-  return root == RegistryRoot::kClassesRoot ? "HKEY_CLASSES_ROOT"
-                                            : "HKEY_LOCAL_MACHINE";
+  return root == RegistryRoot::kClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
 }
 
-RegKey::RegKey(Registry* registry, KeyHandle handle, RegistryRoot root,
-               std::string path)
+RegKey::RegKey(Registry* registry, KeyHandle handle, RegistryRoot root, std::string path)
     : registry_(registry), handle_(handle), root_(root), path_(std::move(path)) {}
 
 RegKey::~RegKey() { Close(); }
@@ -84,8 +82,7 @@ bool IsSafeOpenPath(std::string_view path) {
   return IsSafeKeyPath(path);
 }
 
-RegKey Registry::MakeKey(const RegKey& parent, std::string_view path,
-                         KeyHandle handle) {
+RegKey Registry::MakeKey(const RegKey& parent, std::string_view path, KeyHandle handle) {
   std::string full = parent.path();
   full += '\\';
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
@@ -93,13 +90,13 @@ RegKey Registry::MakeKey(const RegKey& parent, std::string_view path,
   return RegKey(this, handle, parent.root(), std::move(full));
 }
 
-RegStatus Registry::CreateKey(const RegKey& parent, std::string_view path,
-                              RegAccess access, RegKey* key) {
+RegStatus Registry::CreateKey(const RegKey& parent, std::string_view path, RegAccess access,
+                              RegKey* key) {
   return CallForKey(&Registry::DoCreateKey, IsSafeKeyPath(path), parent, path, access, key);
 }
 
-RegStatus Registry::OpenKey(const RegKey& parent, std::string_view path,
-                            RegAccess access, RegKey* key) {
+RegStatus Registry::OpenKey(const RegKey& parent, std::string_view path, RegAccess access,
+                            RegKey* key) {
   return CallForKey(&Registry::DoOpenKey, IsSafeOpenPath(path), parent, path, access, key);
 }
 
@@ -113,47 +110,41 @@ RegStatus Registry::CallForKey(KeyCall call, bool safe_path, const RegKey& paren
   return status;
 }
 
-RegStatus Registry::SetValue(const RegKey& key, std::string_view name,
-                             ValueType type, const void* data,
-                             std::size_t size) {
+RegStatus Registry::SetValue(const RegKey& key, std::string_view name, ValueType type,
+                             const void* data, std::size_t size) {
   if (!key.valid()) return kErrorInvalidHandle;
   return DoSetValue(key, name, type, data, size);
 }
 
-RegStatus Registry::SetString(const RegKey& key, std::string_view name,
-                              const std::string& text) {
+RegStatus Registry::SetString(const RegKey& key, std::string_view name, const std::string& text) {
   return SetValue(key, name, kRegSz, text.c_str(), TextDataSize(text));
 }
 
-RegStatus Registry::SetDword(const RegKey& key, std::string_view name,
-                             std::uint32_t number) {
+RegStatus Registry::SetDword(const RegKey& key, std::string_view name, std::uint32_t number) {
   const auto bytes = EncodeDword(number);
   return SetValue(key, name, kRegDword, bytes.data(), bytes.size());
 }
 
-RegStatus Registry::QueryValue(const RegKey& key, std::string_view name,
-                               std::size_t capacity, RegValue* value) {
-  return ReadInto(key, value, [&](RegValue* read) {
-    return DoQueryValue(key, name, capacity, read);
-  });
+RegStatus Registry::QueryValue(const RegKey& key, std::string_view name, std::size_t capacity,
+                               RegValue* value) {
+  return ReadInto(key, value,
+                  [&](RegValue* read) { return DoQueryValue(key, name, capacity, read); });
 }
 
 RegStatus Registry::QueryInfo(const RegKey& key, KeyInfo* info) {
   return ReadInto(key, info, [&](KeyInfo* read) { return DoQueryInfo(key, read); });
 }
 
-RegStatus Registry::EnumKey(const RegKey& key, std::uint32_t index,
-                            std::size_t capacity, std::string* name) {
-  return ReadInto(key, name, [&](std::string* read) {
-    return DoEnumKey(key, index, capacity, read);
-  });
+RegStatus Registry::EnumKey(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                            std::string* name) {
+  return ReadInto(key, name,
+                  [&](std::string* read) { return DoEnumKey(key, index, capacity, read); });
 }
 
-RegStatus Registry::EnumKeyW(const RegKey& key, std::uint32_t index,
-                             std::size_t capacity, std::u16string* name) {
-  return ReadInto(key, name, [&](std::u16string* read) {
-    return DoEnumKeyW(key, index, capacity, read);
-  });
+RegStatus Registry::EnumKeyW(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                             std::u16string* name) {
+  return ReadInto(key, name,
+                  [&](std::u16string* read) { return DoEnumKeyW(key, index, capacity, read); });
 }
 
 RegStatus Registry::DeleteKey(const RegKey& parent, std::string_view path) {

@@ -85,8 +85,7 @@ class RegKey {
 
  private:
   friend class Registry;
-  RegKey(Registry* registry, KeyHandle handle, RegistryRoot root,
-         std::string path);
+  RegKey(Registry* registry, KeyHandle handle, RegistryRoot root, std::string path);
 
   Registry* registry_ = nullptr;
   KeyHandle handle_ = 0;
@@ -120,34 +119,32 @@ class Registry {
   // RegCreateKeyExA(parent, path, 0, "", 0, access, NULL, &key, NULL):
   // creates missing keys along the path, or opens the existing key.
   // kErrorBadPathname for an unsafe path.
-  [[nodiscard]] RegStatus CreateKey(const RegKey& parent, std::string_view path,
-                                    RegAccess access, RegKey* key);
+  [[nodiscard]] RegStatus CreateKey(const RegKey& parent, std::string_view path, RegAccess access,
+                                    RegKey* key);
 
   // Opens an existing key (RegOpenKeyExA; RegOpenKeyA for kMaximumAllowed).
   // The path may end in one backslash. kErrorBadPathname for an unsafe path.
-  [[nodiscard]] RegStatus OpenKey(const RegKey& parent, std::string_view path,
-                                  RegAccess access, RegKey* key);
+  [[nodiscard]] RegStatus OpenKey(const RegKey& parent, std::string_view path, RegAccess access,
+                                  RegKey* key);
 
   // RegSetValueExA. An empty name writes the key's default value. For string
   // types, as in Win32, a size that stops just before a terminating zero is
   // extended over it, so `data` must be readable one byte past `size` when
   // data[size - 1] is not zero.
-  [[nodiscard]] RegStatus SetValue(const RegKey& key, std::string_view name,
-                                   ValueType type, const void* data,
-                                   std::size_t size);
+  [[nodiscard]] RegStatus SetValue(const RegKey& key, std::string_view name, ValueType type,
+                                   const void* data, std::size_t size);
 
   // REG_SZ of `text` with its terminating zero counted.
   [[nodiscard]] RegStatus SetString(const RegKey& key, std::string_view name,
                                     const std::string& text);
   // REG_DWORD, four bytes little-endian.
-  [[nodiscard]] RegStatus SetDword(const RegKey& key, std::string_view name,
-                                   std::uint32_t number);
+  [[nodiscard]] RegStatus SetDword(const RegKey& key, std::string_view name, std::uint32_t number);
 
   // RegQueryValueExA into a buffer of `capacity` bytes. kErrorMoreData when
   // the data does not fit; kErrorFileNotFound for a missing value (also a
   // default value never set).
-  [[nodiscard]] RegStatus QueryValue(const RegKey& key, std::string_view name,
-                                     std::size_t capacity, RegValue* value);
+  [[nodiscard]] RegStatus QueryValue(const RegKey& key, std::string_view name, std::size_t capacity,
+                                     RegValue* value);
 
   // RegQueryInfoKeyA: the numbers of subkeys and values (the default value
   // counts once it is set).
@@ -156,11 +153,11 @@ class Registry {
   // RegEnumKeyExA: the name of subkey `index`, in a buffer of `capacity`
   // characters (terminating zero included). kErrorMoreData when the name does
   // not fit, kErrorNoMoreItems past the end.
-  [[nodiscard]] RegStatus EnumKey(const RegKey& key, std::uint32_t index,
-                                  std::size_t capacity, std::string* name);
+  [[nodiscard]] RegStatus EnumKey(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                                  std::string* name);
   // RegEnumKeyExW: as EnumKey, in UTF-16 units.
-  [[nodiscard]] RegStatus EnumKeyW(const RegKey& key, std::uint32_t index,
-                                   std::size_t capacity, std::u16string* name);
+  [[nodiscard]] RegStatus EnumKeyW(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                                   std::u16string* name);
 
   // RegDeleteKeyA: deletes a key that has no subkeys. kErrorAccessDenied when
   // it has some, kErrorFileNotFound when it is missing, kErrorBadPathname for
@@ -171,33 +168,30 @@ class Registry {
   [[nodiscard]] RegStatus DeleteValue(const RegKey& key, std::string_view name);
 
  protected:
-  virtual RegStatus DoCreateKey(const RegKey& parent, std::string_view path,
-                                RegAccess access, KeyHandle* handle) = 0;
-  virtual RegStatus DoOpenKey(const RegKey& parent, std::string_view path,
-                              RegAccess access, KeyHandle* handle) = 0;
-  virtual RegStatus DoSetValue(const RegKey& key, std::string_view name,
-                               ValueType type, const void* data,
-                               std::size_t size) = 0;
-  virtual RegStatus DoQueryValue(const RegKey& key, std::string_view name,
-                                 std::size_t capacity, RegValue* value) = 0;
+  virtual RegStatus DoCreateKey(const RegKey& parent, std::string_view path, RegAccess access,
+                                KeyHandle* handle) = 0;
+  virtual RegStatus DoOpenKey(const RegKey& parent, std::string_view path, RegAccess access,
+                              KeyHandle* handle) = 0;
+  virtual RegStatus DoSetValue(const RegKey& key, std::string_view name, ValueType type,
+                               const void* data, std::size_t size) = 0;
+  virtual RegStatus DoQueryValue(const RegKey& key, std::string_view name, std::size_t capacity,
+                                 RegValue* value) = 0;
   virtual RegStatus DoQueryInfo(const RegKey& key, KeyInfo* info) = 0;
-  virtual RegStatus DoEnumKey(const RegKey& key, std::uint32_t index,
-                              std::size_t capacity, std::string* name) = 0;
-  virtual RegStatus DoEnumKeyW(const RegKey& key, std::uint32_t index,
-                               std::size_t capacity, std::u16string* name) = 0;
+  virtual RegStatus DoEnumKey(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                              std::string* name) = 0;
+  virtual RegStatus DoEnumKeyW(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                               std::u16string* name) = 0;
   virtual RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) = 0;
   virtual RegStatus DoDeleteValue(const RegKey& key, std::string_view name) = 0;
   virtual void DoCloseKey(KeyHandle handle) = 0;
 
  private:
   friend class RegKey;
-  using KeyCall = RegStatus (Registry::*)(const RegKey&, std::string_view, RegAccess,
-                                          KeyHandle*);
+  using KeyCall = RegStatus (Registry::*)(const RegKey&, std::string_view, RegAccess, KeyHandle*);
   // Checks `parent` and the path, makes `call` and wraps its handle in `key`.
-  RegStatus CallForKey(KeyCall call, bool safe_path, const RegKey& parent,
-                       std::string_view path, RegAccess access, RegKey* key);
-  RegKey MakeKey(const RegKey& parent, std::string_view path,
-                 KeyHandle handle);
+  RegStatus CallForKey(KeyCall call, bool safe_path, const RegKey& parent, std::string_view path,
+                       RegAccess access, RegKey* key);
+  RegKey MakeKey(const RegKey& parent, std::string_view path, KeyHandle handle);
 };
 
 // True for a path that names a key strictly beneath its parent: not empty, no

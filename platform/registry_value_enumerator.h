@@ -24,12 +24,12 @@ class RegistryValueEnumerator {
   // fails. The order is the registry's own and callers must not rely on it:
   // Windows keeps values in the order they were created, Wine sorted by name
   // without regard to case.
-  [[nodiscard]] RegStatus EnumValue(const RegKey& key, std::uint32_t index,
-                                    std::string* name, RegValue* value);
+  [[nodiscard]] RegStatus EnumValue(const RegKey& key, std::uint32_t index, std::string* name,
+                                    RegValue* value);
 
  protected:
-  virtual RegStatus DoEnumValue(const RegKey& key, std::uint32_t index,
-                                std::string* name, RegValue* value) = 0;
+  virtual RegStatus DoEnumValue(const RegKey& key, std::uint32_t index, std::string* name,
+                                RegValue* value) = 0;
 };
 
 }  // namespace plg

@@ -56,9 +56,7 @@ HRESULT Register(bool quiet) {
 }
 
 HRESULT Unregister(bool quiet) {
-  return RunExport(quiet, [](plg::Platform& platform) {
-    return plg::UnregisterProduct(platform);
-  });
+  return RunExport(quiet, [](plg::Platform& platform) { return plg::UnregisterProduct(platform); });
 }
 
 }  // namespace
@@ -77,8 +75,7 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return Unregister(fals
 // export): the same work, every message to the debug output only. An unknown
 // option touches nothing.
 extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, PCWSTR command_line) {
-  const std::optional<plg::InstallOptions> options =
-      plg::ParseInstallCommandLine(command_line);
+  const std::optional<plg::InstallOptions> options = plg::ParseInstallCommandLine(command_line);
   if (!options) return E_INVALIDARG;
   return install ? Register(options->quiet) : Unregister(options->quiet);
 }

@@ -18,16 +18,15 @@ void RegisterModelerOptions(Platform& platform) {
   const std::string product_name = LoadProductString(platform, kProductName);
   {
     RegKey product;
-    if (RegStatus status = registry.CreateKey(company, product_name, kKeyAllAccess,
-                                              &product)) {
+    if (RegStatus status = registry.CreateKey(company, product_name, kKeyAllAccess, &product)) {
       ReportRegistrationError(platform, "Unable to create Application Name key",
                               {company.path() + "\\" + product_name, status});
     }
   }
 
   RegKey options;
-  if (RegStatus status = registry.CreateKey(company, GetOptionsSubkeyPath(),
-                                            kKeyAllAccess, &options)) {
+  if (RegStatus status =
+          registry.CreateKey(company, GetOptionsSubkeyPath(), kKeyAllAccess, &options)) {
     ReportRegistrationError(platform, "Unable to open modeler options key",
                             {company.path() + "\\" + GetOptionsSubkeyPath(), status});
     return;
@@ -50,9 +49,8 @@ void UnregisterModelerOptions(Platform& platform) {
 
   const std::string product_key = LoadProductString(platform, kProductKey);
   RegKey options;
-  if (!product_key.empty() &&
-      platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
-                                kKeyAllAccess, &options) == kSuccess) {
+  if (!product_key.empty() && platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
+                                                        kKeyAllAccess, &options) == kSuccess) {
     static_cast<void>(platform.registry.DeleteValue(options, product_key));
   }
 }

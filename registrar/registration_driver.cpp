@@ -39,8 +39,7 @@ void RunRegistrationSteps(Platform& platform, RegistrationMode mode,
 namespace {
 
 long ResultOf(const Platform& platform, std::size_t shown_before) {
-  return platform.reporter.shown() == shown_before ? kResultOk
-                                                   : kResultSelfRegClassError;
+  return platform.reporter.shown() == shown_before ? kResultOk : kResultSelfRegClassError;
 }
 
 }  // namespace

@@ -27,15 +27,14 @@ std::string TextOf(const RegValue& value) {
   return text;
 }
 
-std::string ReadDefaultText(Platform& platform, const RegKey& key,
-                            std::string_view name, bool* ok) {
+std::string ReadDefaultText(Platform& platform, const RegKey& key, std::string_view name,
+                            bool* ok) {
   RegValue value;
   *ok = platform.registry.QueryValue(key, name, kReadBufferSize, &value) == kSuccess;
   return *ok ? TextOf(value) : std::string();
 }
 
-bool DeleteTreeAtDepth(Platform& platform, RegistryRoot root,
-                       const std::string& path, int depth) {
+bool DeleteTreeAtDepth(Platform& platform, RegistryRoot root, const std::string& path, int depth) {
   Registry& registry = platform.registry;
   {
     RegKey key;
@@ -44,8 +43,7 @@ bool DeleteTreeAtDepth(Platform& platform, RegistryRoot root,
       std::vector<std::string> children;
       std::string name;
       for (std::uint32_t index = 0;
-           registry.EnumKey(key, index, kEnumNameCapacity, &name) == kSuccess;
-           ++index) {
+           registry.EnumKey(key, index, kEnumNameCapacity, &name) == kSuccess; ++index) {
         children.push_back(path + "\\" + name);
       }
       // Nothing is deleted while the key is open for enumeration.
@@ -78,14 +76,13 @@ bool CreateProductVersionKeyOrReport(Platform& platform, std::string_view softwa
                            GetProductVersionKeyPath(platform, software, subkey), message, key);
 }
 
-bool SetRegistryString(Platform& platform, const RegKey& key,
-                       std::string_view value_name, const std::string& text) {
+bool SetRegistryString(Platform& platform, const RegKey& key, std::string_view value_name,
+                       const std::string& text) {
   return platform.registry.SetString(key, value_name, text) == kSuccess;
 }
 
-bool SetRegistryStringOrReport(Platform& platform, const RegKey& key,
-                               std::string_view value_name, const std::string& text,
-                               const std::string& message) {
+bool SetRegistryStringOrReport(Platform& platform, const RegKey& key, std::string_view value_name,
+                               const std::string& text, const std::string& message) {
   const RegStatus status = platform.registry.SetString(key, value_name, text);
   if (status == kSuccess) return true;
   ReportRegistrationError(platform, message,
@@ -93,8 +90,7 @@ bool SetRegistryStringOrReport(Platform& platform, const RegKey& key,
   return false;
 }
 
-bool DeleteRegistryTree(Platform& platform, RegistryRoot root,
-                        const std::string& path) {
+bool DeleteRegistryTree(Platform& platform, RegistryRoot root, const std::string& path) {
   if (!IsSafeKeyPath(path)) return false;
   return DeleteTreeAtDepth(platform, root, path, 0);
 }
@@ -102,15 +98,23 @@ bool DeleteRegistryTree(Platform& platform, RegistryRoot root,
 std::string GetInstallDirectory(Platform& platform, InstallDirectory kind) {
   const char* value_name = nullptr;
   switch (kind) {
-    case InstallDirectory::kBin: value_name = "bin"; break;
-    case InstallDirectory::kHelp: value_name = "help"; break;
-    case InstallDirectory::kLib: value_name = "lib"; break;
-    case InstallDirectory::kRoot: value_name = "root"; break;
+    case InstallDirectory::kBin:
+      value_name = "bin";
+      break;
+    case InstallDirectory::kHelp:
+      value_name = "help";
+      break;
+    case InstallDirectory::kLib:
+      value_name = "lib";
+      break;
+    case InstallDirectory::kRoot:
+      value_name = "root";
+      break;
   }
   if (value_name == nullptr) return {};
   RegKey key;
-  if (platform.registry.OpenKey(RegKey::LocalMachine(), GetDirKeyPath(), kKeyRead,
-                                &key) != kSuccess) {
+  if (platform.registry.OpenKey(RegKey::LocalMachine(), GetDirKeyPath(), kKeyRead, &key) !=
+      kSuccess) {
     return {};
   }
   bool ok = false;
@@ -119,8 +123,8 @@ std::string GetInstallDirectory(Platform& platform, InstallDirectory kind) {
 
 int CountOptionsValues(Platform& platform) {
   RegKey key;
-  if (platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(),
-                                kKeyAllAccess, &key) != kSuccess) {
+  if (platform.registry.OpenKey(RegKey::LocalMachine(), GetOptionsKeyPath(), kKeyAllAccess, &key) !=
+      kSuccess) {
     return 0;
   }
   KeyInfo info;
@@ -130,12 +134,11 @@ int CountOptionsValues(Platform& platform) {
 
 bool IsProductVersionCurrent(Platform& platform) {
   const std::string prog_id = LoadProductString(platform, kApplicationProgId);
-  const std::string marker = prog_id + " " +
-                             LoadProductString(platform, kMajorVersion) +
+  const std::string marker = prog_id + " " + LoadProductString(platform, kMajorVersion) +
                              LoadProductString(platform, kMinorVersion);
   RegKey key;
-  if (platform.registry.OpenKey(RegKey::ClassesRoot(), prog_id + "\\CurVer",
-                                kKeyRead, &key) != kSuccess) {
+  if (platform.registry.OpenKey(RegKey::ClassesRoot(), prog_id + "\\CurVer", kKeyRead, &key) !=
+      kSuccess) {
     return true;
   }
   bool ok = false;

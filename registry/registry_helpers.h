@@ -17,9 +17,8 @@ namespace plg {
 // an empty class, options 0, KEY_ALL_ACCESS, no security attributes. When
 // that fails, shows `message` (unless it is null: some keys fail silently)
 // and returns false.
-[[nodiscard]] bool CreateKeyOrReport(Platform& platform, RegistryRoot root,
-                                     std::string_view path, const char* message,
-                                     RegKey* key);
+[[nodiscard]] bool CreateKeyOrReport(Platform& platform, RegistryRoot root, std::string_view path,
+                                     const char* message, RegKey* key);
 
 // As CreateKeyOrReport, for HKEY_LOCAL_MACHINE\<software>\...\38.0\<subkey>,
 // the product version key's subkey that a host settings step writes
@@ -31,14 +30,12 @@ namespace plg {
 // Writes `text` whole as REG_SZ, its terminating zero counted; an empty
 // `value_name` writes the key's default value. True when the write succeeds.
 [[nodiscard]] bool SetRegistryString(Platform& platform, const RegKey& key,
-                                     std::string_view value_name,
-                                     const std::string& text);
+                                     std::string_view value_name, const std::string& text);
 
 // As SetRegistryString; when the write fails, shows `message` naming the key,
 // the value and the error, and returns false.
-bool SetRegistryStringOrReport(Platform& platform, const RegKey& key,
-                               std::string_view value_name, const std::string& text,
-                               const std::string& message);
+bool SetRegistryStringOrReport(Platform& platform, const RegKey& key, std::string_view value_name,
+                               const std::string& text, const std::string& message);
 
 // Deletes `path` under `root` and every key beneath it, deepest first; keys
 // that cannot be deleted are skipped. True when `path` itself was deleted.

@@ -43,9 +43,7 @@ std::string GetOptionsSubkeyPath() { return SharedSystemSubkeyPath("Options"); }
 
 std::string GetOptionsKeyPath() { return GetCompanyKeyPath() + "\\" + GetOptionsSubkeyPath(); }
 
-std::string GetDirKeyPath() {
-  return GetCompanyKeyPath() + "\\" + SharedSystemSubkeyPath("Dir");
-}
+std::string GetDirKeyPath() { return GetCompanyKeyPath() + "\\" + SharedSystemSubkeyPath("Dir"); }
 
 std::string GetProductVersionKeyPath(const Platform& platform, std::string_view software,
                                      std::string_view subkey) {

@@ -29,9 +29,7 @@ std::optional<std::string> CompiledStrings::Load(unsigned id) const {
   return it->second;
 }
 
-void CompiledStrings::Set(unsigned id, std::string text) {
-  table_[id] = std::move(text);
-}
+void CompiledStrings::Set(unsigned id, std::string text) { table_[id] = std::move(text); }
 
 void CompiledStrings::Remove(unsigned id) { table_.erase(id); }
 

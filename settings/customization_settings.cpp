@@ -12,13 +12,12 @@ namespace plg {
 namespace {
 
 // Writes one GUI switch and reports a failure; the caller goes on either way.
-void WriteSwitch(Platform& platform, const RegKey& key, const char* name,
-                 unsigned string_id, const char* message) {
+void WriteSwitch(Platform& platform, const RegKey& key, const char* name, unsigned string_id,
+                 const char* message) {
   const std::uint32_t number =
       static_cast<std::uint32_t>(BooleanTextValue(LoadProductString(platform, string_id)));
   if (RegStatus status = platform.registry.SetDword(key, name, number)) {
-    ReportRegistrationError(platform, message,
-                            {key.path() + " value \"" + name + "\"", status});
+    ReportRegistrationError(platform, message, {key.path() + " value \"" + name + "\"", status});
   }
 }
 
@@ -59,7 +58,8 @@ void RegisterPfsView(Platform& platform, RegistrationMode mode) {
 void RegisterGuiDefaults(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   RegKey key;
-  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "GUIDefaults", "Unable to open GUI defaults key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "GUIDefaults",
+                                       "Unable to open GUI defaults key", &key)) {
     return;
   }
   WriteSwitch(platform, key, "CtrlStreamFixedOnly", kCtrlStreamFixedOnly,

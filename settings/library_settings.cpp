@@ -35,14 +35,14 @@ void RegisterSuffixSettings(Platform& platform, RegistrationMode mode) {
 
 void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string list =
-      TrimLeadingWhiteSpace(LoadProductString(platform, kDefaultLibraries));
+  const std::string list = TrimLeadingWhiteSpace(LoadProductString(platform, kDefaultLibraries));
   // Trailing blanks are part of the last name, so "none " is a library.
   if (list.empty() || EqualsIgnoringCase(list, "none")) return;
 
   const std::string prefix = GetInstallDirectory(platform, InstallDirectory::kLib) + "\\";
   RegKey key;
-  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKeyUpper, "Default Libraries", "Unable to create default library key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKeyUpper, "Default Libraries",
+                                       "Unable to create default library key", &key)) {
     return;
   }
   for (const std::string& library : SplitLibraryList(list)) {
@@ -53,10 +53,10 @@ void RegisterDefaultLibraries(Platform& platform, RegistrationMode mode) {
 
 void RegisterScriptSettings(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
-  const std::string script =
-      TrimLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
+  const std::string script = TrimLeadingWhiteSpace(LoadProductString(platform, kScriptLibrary));
   RegKey key;
-  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKeyUpper, "Script Library", nullptr, &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKeyUpper, "Script Library", nullptr,
+                                       &key)) {
     return;
   }
   // A value named "Default", not the key's default value. An empty script

@@ -6,7 +6,8 @@
 namespace plg {
 
 inline constexpr const char* kMenuCustomizationTable[] = {
-    "ADD,&Tools/Initialize Control Scheme,BEFORE,Generate Procedure Co&de...,InitializeControls, Re-initializes all control elements",
+    "ADD,&Tools/Initialize Control Scheme,BEFORE,Generate Procedure Co&de...,InitializeControls, "
+    "Re-initializes all control elements",
     "REMOVE,&File/&New\tCtrl+N",
     "REMOVE,&File/Open &Library...",
     "REMOVE,&File/&Create Library...",
@@ -25,7 +26,8 @@ inline constexpr const char* kMenuCustomizationTable[] = {
     "REMOVE,&Tools/Export Model or Structure to MSI...",
     "REMOVE,&Tools/Create Model Initialization Script...",
     "REMOVE,&Tools/Manage HVX Models...",
-    "ADD,F&lowsheet/Global Data Variables...,AFTER,Proper&ties...\tAlt+Enter,InitializeControls, Re-initializes all control elements",
+    "ADD,F&lowsheet/Global Data Variables...,AFTER,Proper&ties...\tAlt+Enter,InitializeControls, "
+    "Re-initializes all control elements",
     "REMOVE,F&lowsheet/Reconnect S&ources",
     "REMOVE,F&lowsheet/Reconnect &Destinations",
     "REMOVE,F&lowsheet/&Exchange Icons\tCtrl+K",
@@ -35,8 +37,10 @@ inline constexpr const char* kMenuCustomizationTable[] = {
     "REMOVE,F&lowsheet/&Unplace Blocks\tCtrl+U",
     "REMOVE,F&lowsheet/Create Model from Flowsheet",
     "REMOVE,F&lowsheet/&Lock",
-    "ADD,F&lowsheet/Global Data Variables...,AFTER,Proper&ties...\tAlt+Enter,InitializeControls, Re-initializes all control elements",
-    "ADD,F&lowsheet/Global Data Variables...,AFTER,Proper&ties...\tAlt+Enter,InitializeControls, Re-initializes all control elements",
+    "ADD,F&lowsheet/Global Data Variables...,AFTER,Proper&ties...\tAlt+Enter,InitializeControls, "
+    "Re-initializes all control elements",
+    "ADD,F&lowsheet/Global Data Variables...,AFTER,Proper&ties...\tAlt+Enter,InitializeControls, "
+    "Re-initializes all control elements",
     "ADD,F&lowsheet/&Generate DXF...,AFTER,Fin&d Object...",
     "REMOVE,&Run/Re&set All",
 };

@@ -15,7 +15,8 @@ namespace {
 constexpr const char* kFixedHelpLines[] = {
     "CONTEXTHELPMODE,&What's This?\tShift+F1,Enter context help mode",
     "SEPARATOR",
-    "QVSTRAINING,&Product Support on the Web,Support,Display product support information on the Web",
+    "QVSTRAINING,&Product Support on the Web,Support,Display product support information on the "
+    "Web",
     "QVSTRAINING,&Training,Training,Display training information",
     "QVSTRAINING,&Documentation,Documentation,Display online documentation",
     "SEPARATOR",
@@ -29,11 +30,12 @@ std::string HelpFile(Platform& platform, const std::string& file_name) {
 
 }  // namespace
 
-void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
-                       const char* const* rows, int count) {
+void RegisterMenuEdits(Platform& platform, RegistrationMode mode, const char* const* rows,
+                       int count) {
   if (mode == kUnregister) return;
   RegKey key;
-  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Menus\\Customization", "Unable to create menu customization key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Menus\\Customization",
+                                       "Unable to create menu customization key", &key)) {
     return;
   }
   for (int i = 0; i < count; ++i) {
@@ -49,7 +51,8 @@ void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
 void RegisterHelpMenu(Platform& platform, RegistrationMode mode) {
   if (mode == kUnregister) return;
   RegKey key;
-  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Menus\\Help", "Unable to create Menu Help key", &key)) {
+  if (!CreateProductVersionKeyOrReport(platform, kSoftwareKey, "Menus\\Help",
+                                       "Unable to create Menu Help key", &key)) {
     return;
   }
   const std::string product_help = LoadProductString(platform, kProductHelpFile);
@@ -59,15 +62,12 @@ void RegisterHelpMenu(Platform& platform, RegistrationMode mode) {
   // other lines still apply, and the user is not bothered.
   static_cast<void>(SetRegistryString(
       platform, key, "0",
-      "WINHELP,Pe&llagor Contents," + HelpFile(platform, product_help) +
-          ",Display help topics"));
-  static_cast<void>(SetRegistryString(
-      platform, key, "1",
-      "WINHELP,&Brixcel Contents," + HelpFile(platform, host_help) +
-          ",Display Brixcel help topics"));
+      "WINHELP,Pe&llagor Contents," + HelpFile(platform, product_help) + ",Display help topics"));
+  static_cast<void>(SetRegistryString(platform, key, "1",
+                                      "WINHELP,&Brixcel Contents," + HelpFile(platform, host_help) +
+                                          ",Display Brixcel help topics"));
   for (std::size_t i = 0; i < std::size(kFixedHelpLines); ++i) {
-    static_cast<void>(SetRegistryString(platform, key, std::to_string(i + 2),
-                                        kFixedHelpLines[i]));
+    static_cast<void>(SetRegistryString(platform, key, std::to_string(i + 2), kFixedHelpLines[i]));
   }
 }
 

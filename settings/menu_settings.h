@@ -8,8 +8,8 @@
 namespace plg {
 
 // Writes rows[i] as value "%04d" of Menus\Customization, in order.
-void RegisterMenuEdits(Platform& platform, RegistrationMode mode,
-                       const char* const* rows, int count);
+void RegisterMenuEdits(Platform& platform, RegistrationMode mode, const char* const* rows,
+                       int count);
 // Writes the nine Help menu lines "0" to "8" of Menus\Help.
 void RegisterHelpMenu(Platform& platform, RegistrationMode mode);
 

@@ -30,32 +30,29 @@ RegStatus EnumKeyName(EnumKeyEx enum_key, HKEY key, std::uint32_t index, std::si
 
 }  // namespace
 
-RegStatus Win32Registry::DoCreateKey(const RegKey& parent, std::string_view path,
-                                     RegAccess access, KeyHandle* handle) {
+RegStatus Win32Registry::DoCreateKey(const RegKey& parent, std::string_view path, RegAccess access,
+                                     KeyHandle* handle) {
   HKEY created = nullptr;
   char empty_class[] = "";
-  const LSTATUS status =
-      RegCreateKeyExA(ToHkey(parent), Terminated(path).c_str(), 0, empty_class, 0,
-                      access, nullptr, &created, nullptr);
+  const LSTATUS status = RegCreateKeyExA(ToHkey(parent), Terminated(path).c_str(), 0, empty_class,
+                                         0, access, nullptr, &created, nullptr);
   if (status == ERROR_SUCCESS) *handle = reinterpret_cast<KeyHandle>(created);
   return status;
 }
 
-RegStatus Win32Registry::DoOpenKey(const RegKey& parent, std::string_view path,
-                                   RegAccess access, KeyHandle* handle) {
+RegStatus Win32Registry::DoOpenKey(const RegKey& parent, std::string_view path, RegAccess access,
+                                   KeyHandle* handle) {
   HKEY opened = nullptr;
   const std::string name = Terminated(path);
-  const LSTATUS status =
-      access == kMaximumAllowed
-          ? RegOpenKeyA(ToHkey(parent), name.c_str(), &opened)
-          : RegOpenKeyExA(ToHkey(parent), name.c_str(), 0, access, &opened);
+  const LSTATUS status = access == kMaximumAllowed
+                             ? RegOpenKeyA(ToHkey(parent), name.c_str(), &opened)
+                             : RegOpenKeyExA(ToHkey(parent), name.c_str(), 0, access, &opened);
   if (status == ERROR_SUCCESS) *handle = reinterpret_cast<KeyHandle>(opened);
   return status;
 }
 
-RegStatus Win32Registry::DoSetValue(const RegKey& key, std::string_view name,
-                                    ValueType type, const void* data,
-                                    std::size_t size) {
+RegStatus Win32Registry::DoSetValue(const RegKey& key, std::string_view name, ValueType type,
+                                    const void* data, std::size_t size) {
   return RegSetValueExA(ToHkey(key), Terminated(name).c_str(), 0, type,
                         static_cast<const BYTE*>(data), static_cast<DWORD>(size));
 }
@@ -67,8 +64,8 @@ RegStatus Win32Registry::DoQueryValue(const RegKey& key, std::string_view name,
   std::vector<BYTE> buffer(capacity + 1);
   DWORD type = REG_NONE;
   DWORD size = static_cast<DWORD>(capacity);
-  const LSTATUS status = RegQueryValueExA(ToHkey(key), Terminated(name).c_str(),
-                                          nullptr, &type, buffer.data(), &size);
+  const LSTATUS status =
+      RegQueryValueExA(ToHkey(key), Terminated(name).c_str(), nullptr, &type, buffer.data(), &size);
   if (status != ERROR_SUCCESS) return status;
   value->type = type;
   value->data.assign(buffer.begin(), buffer.begin() + size);
@@ -81,21 +78,21 @@ RegStatus Win32Registry::DoQueryInfo(const RegKey& key, KeyInfo* info) {
   DWORD subkeys = 0;
   DWORD values = 0;
   const LSTATUS status =
-      RegQueryInfoKeyA(ToHkey(key), class_name, &class_size, nullptr, &subkeys,
-                       nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+      RegQueryInfoKeyA(ToHkey(key), class_name, &class_size, nullptr, &subkeys, nullptr, nullptr,
+                       &values, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return status;
   info->subkeys = subkeys;
   info->values = values;
   return ERROR_SUCCESS;
 }
 
-RegStatus Win32Registry::DoEnumKey(const RegKey& key, std::uint32_t index,
-                                   std::size_t capacity, std::string* name) {
+RegStatus Win32Registry::DoEnumKey(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                                   std::string* name) {
   return EnumKeyName<char>(RegEnumKeyExA, ToHkey(key), index, capacity, name);
 }
 
-RegStatus Win32Registry::DoEnumKeyW(const RegKey& key, std::uint32_t index,
-                                    std::size_t capacity, std::u16string* name) {
+RegStatus Win32Registry::DoEnumKeyW(const RegKey& key, std::uint32_t index, std::size_t capacity,
+                                    std::u16string* name) {
   return EnumKeyName<wchar_t>(RegEnumKeyExW, ToHkey(key), index, capacity, name);
 }
 
@@ -107,8 +104,6 @@ RegStatus Win32Registry::DoDeleteValue(const RegKey& key, std::string_view name)
   return RegDeleteValueA(ToHkey(key), Terminated(name).c_str());
 }
 
-void Win32Registry::DoCloseKey(KeyHandle handle) {
-  RegCloseKey(reinterpret_cast<HKEY>(handle));
-}
+void Win32Registry::DoCloseKey(KeyHandle handle) { RegCloseKey(reinterpret_cast<HKEY>(handle)); }
 
 }  // namespace plg

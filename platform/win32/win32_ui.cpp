@@ -39,11 +39,9 @@ std::optional<std::string> ModuleStrings::Load(unsigned id) const {
   // With a zero buffer size LoadStringW hands back a pointer into the
   // resource itself, so no length limit applies.
   const wchar_t* text = nullptr;
-  const int length =
-      LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
+  const int length = LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&text), 0);
   if (length <= 0 || text == nullptr) return std::nullopt;
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0,
-                                       nullptr, nullptr);
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_ACP, 0, text, length, narrow.data(), size, nullptr, nullptr);
   return narrow;

@@ -58,9 +58,10 @@ TEST(ClassRegistration, RegisteringAgainEqualsRegisteringOnce) {
   m.registry.Erase("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node");
   RunClassSteps(m, kRegister);
 
-  EXPECT_EQ(WithoutKeys(kRegisteredTree, {R"([Pellagor Language\shell\Open Pellagor V11])",
-                                          R"([Pellagor Language\shell\Open Pellagor V11\command])"}),
-            ClassesTree(m));
+  EXPECT_EQ(
+      WithoutKeys(kRegisteredTree, {R"([Pellagor Language\shell\Open Pellagor V11])",
+                                    R"([Pellagor Language\shell\Open Pellagor V11\command])"}),
+      ClassesTree(m));
   EXPECT_TRUE(m.messages().empty());
   EXPECT_EQ(0u, m.registry.open_handles());
 }
@@ -99,8 +100,7 @@ const Lines kForeignLibraryHandler = {
     R"([CLSID\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\InprocServer32])",
     R"(@="C:\Other\libhandler.dll")"};
 
-const Lines kEverythingRemoved =
-    Concat({{"[]"}, kForeignSuffix, {"[CLSID]"}, kForeignClass});
+const Lines kEverythingRemoved = Concat({{"[]"}, kForeignSuffix, {"[CLSID]"}, kForeignClass});
 const Lines kSharedLibraryKept = Concat({{"[]"},
                                          kLibrarySuffixTree,
                                          kForeignSuffix,
@@ -137,16 +137,22 @@ TEST_P(Unregistration, RemovesWhatTheVersionTestAndTheOtherProductsAllow) {
   TestMachine m;
   SeedMachine(m);
   m.registry.SeedString("HKEY_CLASSES_ROOT\\.txt", "", "txtfile");
-  m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{0F1E2D3C-0000-0000-C000-000000000046}",
-                        "", "Other Class");
+  m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{0F1E2D3C-0000-0000-C000-000000000046}", "",
+                        "Other Class");
   RunClassSteps(m, kRegister);
   m.registry.SeedString(
-      "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\\InprocServer32",
-      "", "C:\\Other\\libhandler.dll");
+      "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\\InprocServer32", "",
+      "C:\\Other\\libhandler.dll");
   switch (c.options) {
-    case Options::kEmpty: m.registry.SeedKey(kOptionsKey); break;
-    case Options::kOtherProduct: m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host"); break;
-    case Options::kMissing: m.registry.Erase(kOptionsKey); break;
+    case Options::kEmpty:
+      m.registry.SeedKey(kOptionsKey);
+      break;
+    case Options::kOtherProduct:
+      m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
+      break;
+    case Options::kMissing:
+      m.registry.Erase(kOptionsKey);
+      break;
     case Options::kUnopenable:
       m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
       m.registry.InjectFault({RegOp::kOpenKey, kOptionsKey});
@@ -157,11 +163,14 @@ TEST_P(Unregistration, RemovesWhatTheVersionTestAndTheOtherProductsAllow) {
       break;
   }
   switch (c.marker) {
-    case Marker::kThisVersion: break;
+    case Marker::kThisVersion:
+      break;
     case Marker::kOtherVersion:
       m.registry.SeedString(kMarkerKey, "", "PLG Application 3700");
       break;
-    case Marker::kMissing: m.registry.Erase(kMarkerKey); break;
+    case Marker::kMissing:
+      m.registry.Erase(kMarkerKey);
+      break;
     case Marker::kUnreadable:
       m.registry.InjectFault({RegOp::kQueryValue, kMarkerKey, ""});
       break;
@@ -179,15 +188,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UnregistrationCase{"CurrentNoOtherProduct", Marker::kThisVersion, Options::kEmpty,
                            kEverythingRemoved},
-        UnregistrationCase{"CurrentOtherProductLeft", Marker::kThisVersion,
-                           Options::kOtherProduct, kSharedLibraryKept},
-        UnregistrationCase{"OtherVersionNoOtherProduct", Marker::kOtherVersion, Options::kEmpty,
-                           SharedEntriesKept({R"([PLG Application\CurVer])",
-                                              R"(@="PLG Application 3700")"})},
-        UnregistrationCase{"OtherVersionOtherProductLeft", Marker::kOtherVersion,
-                           Options::kOtherProduct,
-                           SharedEntriesKept({R"([PLG Application\CurVer])",
-                                              R"(@="PLG Application 3700")"})},
+        UnregistrationCase{"CurrentOtherProductLeft", Marker::kThisVersion, Options::kOtherProduct,
+                           kSharedLibraryKept},
+        UnregistrationCase{
+            "OtherVersionNoOtherProduct", Marker::kOtherVersion, Options::kEmpty,
+            SharedEntriesKept({R"([PLG Application\CurVer])", R"(@="PLG Application 3700")"})},
+        UnregistrationCase{
+            "OtherVersionOtherProductLeft", Marker::kOtherVersion, Options::kOtherProduct,
+            SharedEntriesKept({R"([PLG Application\CurVer])", R"(@="PLG Application 3700")"})},
         UnregistrationCase{"NoMarkerNoOtherProduct", Marker::kMissing, Options::kEmpty,
                            kEverythingRemoved},
         UnregistrationCase{"NoMarkerOtherProductLeft", Marker::kMissing, Options::kOtherProduct,
@@ -197,10 +205,10 @@ INSTANTIATE_TEST_SUITE_P(
         UnregistrationCase{"NoOptionsKey", Marker::kThisVersion, Options::kMissing,
                            kEverythingRemoved},
         // Other products may be listed in a key that cannot be read.
-        UnregistrationCase{"OptionsKeyCannotBeOpened", Marker::kThisVersion,
-                           Options::kUnopenable, kSharedLibraryKept},
-        UnregistrationCase{"OptionsKeyCannotBeQueried", Marker::kThisVersion,
-                           Options::kUnqueryable, kSharedLibraryKept}),
+        UnregistrationCase{"OptionsKeyCannotBeOpened", Marker::kThisVersion, Options::kUnopenable,
+                           kSharedLibraryKept},
+        UnregistrationCase{"OptionsKeyCannotBeQueried", Marker::kThisVersion, Options::kUnqueryable,
+                           kSharedLibraryKept}),
     [](const ::testing::TestParamInfo<UnregistrationCase>& info) {
       return std::string(info.param.name);
     });
@@ -253,8 +261,8 @@ TEST_P(MissingString, NeverTouchesTheRoots) {
   SeedMachine(m);
   m.registry.SeedString("HKEY_CLASSES_ROOT", "", "root value");
   m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID", "", "clsid value");
-  m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{0F1E2D3C-0000-0000-C000-000000000046}",
-                        "", "Other Class");
+  m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{0F1E2D3C-0000-0000-C000-000000000046}", "",
+                        "Other Class");
   const Lines foreign = {"[]",
                          R"(@="root value")",
                          "[CLSID]",
@@ -280,10 +288,9 @@ TEST_P(MissingString, NeverTouchesTheRoots) {
 INSTANTIATE_TEST_SUITE_P(
     ProgIdsAndClassIds, MissingString,
     ::testing::Values(
-        MissingStringCase{"LanguageProgId", kLanguageProgId,
-                          {"Error creating document key"}},
-        MissingStringCase{"LibraryProgId", kLibraryProgId,
-                          {"Unable to create document insertable key"}},
+        MissingStringCase{"LanguageProgId", kLanguageProgId, {"Error creating document key"}},
+        MissingStringCase{
+            "LibraryProgId", kLibraryProgId, {"Unable to create document insertable key"}},
         MissingStringCase{"LanguageClassId", kLanguageClassId,
                           Lines(9, "Unable to create ASCII document suffix entry")},
         MissingStringCase{"LibraryClassId", kLibraryClassId, {}},

@@ -67,9 +67,8 @@ inline Lines ClassesTree(const TestMachine& m) { return DescribeTree(m.registry,
 
 // Release `version` of the shared system with its Dir\Bin, and the product
 // registered for it, in the view whose keys are given.
-inline void SeedRelease(TestMachine& m, const std::string& releases,
-                        const std::string& versions, const std::string& version,
-                        const std::string& bin) {
+inline void SeedRelease(TestMachine& m, const std::string& releases, const std::string& versions,
+                        const std::string& version, const std::string& bin) {
   m.registry.SeedString(releases + "\\" + version + "\\Dir", "Bin", bin);
   m.registry.SeedKey(versions + "\\" + version);
 }
@@ -187,8 +186,7 @@ inline const Lines kApplicationProgIdTree = {
     R"([PLG Application\CLSID])",
     R"(@="{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}")",
 };
-inline const Lines kMarkerTree = {R"([PLG Application\CurVer])",
-                                  R"(@="PLG Application 3800")"};
+inline const Lines kMarkerTree = {R"([PLG Application\CurVer])", R"(@="PLG Application 3800")"};
 inline const Lines kVersionedProgIdTree = {
     "[PLG Application 3800]",
     R"(@="PLG Application")",

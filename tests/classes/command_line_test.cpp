@@ -15,7 +15,7 @@ namespace {
 
 struct CommandCase {
   const char* name;
-  std::optional<std::string> bin;  // the Dir key's "bin"; none: no Dir key
+  std::optional<std::string> bin;              // the Dir key's "bin"; none: no Dir key
   std::optional<std::string> host_executable;  // string 425, when changed
   std::optional<std::string> product_key;      // string 408, when changed
   std::string open_command;
@@ -42,53 +42,74 @@ TEST_P(CommandLines, FollowTheHostAndSwitchRules) {
   EXPECT_EQ((Lines{"[]", "@=\"" + c.open_command + "\""}),
             DescribeTree(m.registry, classes + "\\Pellagor Language\\shell\\Open\\command"));
   EXPECT_EQ((Lines{"[]", "@=\"" + c.language_server + "\""}),
-            DescribeTree(m.registry,
-                         classes + "\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}"
-                                   "\\LocalServer32"));
+            DescribeTree(m.registry, classes + "\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}"
+                                               "\\LocalServer32"));
   EXPECT_EQ((Lines{"[]", "@=\"" + c.automation_server + "\""}),
-            DescribeTree(m.registry,
-                         classes + "\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}"
-                                   "\\LocalServer32"));
+            DescribeTree(m.registry, classes + "\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}"
+                                               "\\LocalServer32"));
   EXPECT_TRUE(m.messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     BinDirectoryHostAndSwitch, CommandLines,
-    ::testing::Values(
-        CommandCase{"BinWithoutTrailingBackslash", R"(C:\Hosts\bin)", {}, {},
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg "%1")",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg)",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
-        CommandCase{"BinWithTrailingBackslash", R"(C:\Hosts\bin\)", {}, {},
-                    R"("C:\Hosts\bin\\TolvaneModeler.exe" /plg "%1")",
-                    R"("C:\Hosts\bin\\TolvaneModeler.exe" /plg)",
-                    R"("C:\Hosts\bin\\TolvaneModeler.exe" /plg /Automation)"},
-        CommandCase{"NoBinDirectory", std::nullopt, {}, {},
-                    R"("\TolvaneModeler.exe" /plg "%1")", R"("\TolvaneModeler.exe" /plg)",
-                    R"("\TolvaneModeler.exe" /plg /Automation)"},
-        CommandCase{"HostInOtherCase", R"(C:\Hosts\bin)", "tolvanemodeler", {},
-                    R"("C:\Hosts\bin\tolvanemodeler.exe" /plg "%1")",
-                    R"("C:\Hosts\bin\tolvanemodeler.exe" /plg)",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
-        CommandCase{"OtherHost", R"(C:\Hosts\bin)", "OtherModeler", {},
-                    R"("C:\Hosts\bin\OtherModeler.exe" "%1")",
-                    R"("C:\Hosts\bin\OtherModeler.exe")",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
-        CommandCase{"HostNameWithSuffix", R"(C:\Hosts\bin)", "TolvaneModelerX", {},
-                    R"("C:\Hosts\bin\TolvaneModelerX.exe" "%1")",
-                    R"("C:\Hosts\bin\TolvaneModelerX.exe")",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
-        CommandCase{"HostNameCutShort", R"(C:\Hosts\bin)", "Tolvane", {},
-                    R"("C:\Hosts\bin\Tolvane.exe" "%1")", R"("C:\Hosts\bin\Tolvane.exe")",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
-        // Only the two local servers trim the switch.
-        CommandCase{"SwitchWithBlanks", R"(C:\Hosts\bin)", {}, " plg\t",
-                    "\"C:\\Hosts\\bin\\TolvaneModeler.exe\" / plg\t \"%1\"",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg)",
-                    R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) {
-      return std::string(info.param.name);
-    });
+    ::testing::Values(CommandCase{"BinWithoutTrailingBackslash",
+                                  R"(C:\Hosts\bin)",
+                                  {},
+                                  {},
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg "%1")",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg)",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
+                      CommandCase{"BinWithTrailingBackslash",
+                                  R"(C:\Hosts\bin\)",
+                                  {},
+                                  {},
+                                  R"("C:\Hosts\bin\\TolvaneModeler.exe" /plg "%1")",
+                                  R"("C:\Hosts\bin\\TolvaneModeler.exe" /plg)",
+                                  R"("C:\Hosts\bin\\TolvaneModeler.exe" /plg /Automation)"},
+                      CommandCase{"NoBinDirectory",
+                                  std::nullopt,
+                                  {},
+                                  {},
+                                  R"("\TolvaneModeler.exe" /plg "%1")",
+                                  R"("\TolvaneModeler.exe" /plg)",
+                                  R"("\TolvaneModeler.exe" /plg /Automation)"},
+                      CommandCase{"HostInOtherCase",
+                                  R"(C:\Hosts\bin)",
+                                  "tolvanemodeler",
+                                  {},
+                                  R"("C:\Hosts\bin\tolvanemodeler.exe" /plg "%1")",
+                                  R"("C:\Hosts\bin\tolvanemodeler.exe" /plg)",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
+                      CommandCase{"OtherHost",
+                                  R"(C:\Hosts\bin)",
+                                  "OtherModeler",
+                                  {},
+                                  R"("C:\Hosts\bin\OtherModeler.exe" "%1")",
+                                  R"("C:\Hosts\bin\OtherModeler.exe")",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
+                      CommandCase{"HostNameWithSuffix",
+                                  R"(C:\Hosts\bin)",
+                                  "TolvaneModelerX",
+                                  {},
+                                  R"("C:\Hosts\bin\TolvaneModelerX.exe" "%1")",
+                                  R"("C:\Hosts\bin\TolvaneModelerX.exe")",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
+                      CommandCase{"HostNameCutShort",
+                                  R"(C:\Hosts\bin)",
+                                  "Tolvane",
+                                  {},
+                                  R"("C:\Hosts\bin\Tolvane.exe" "%1")",
+                                  R"("C:\Hosts\bin\Tolvane.exe")",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"},
+                      // Only the two local servers trim the switch.
+                      CommandCase{"SwitchWithBlanks",
+                                  R"(C:\Hosts\bin)",
+                                  {},
+                                  " plg\t",
+                                  "\"C:\\Hosts\\bin\\TolvaneModeler.exe\" / plg\t \"%1\"",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg)",
+                                  R"("C:\Hosts\bin\TolvaneModeler.exe" /plg /Automation)"}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace plg::testing

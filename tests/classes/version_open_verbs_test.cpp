@@ -98,13 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
         BinCase{"Release", kRegSz, Terminated(R"(C:\Apps\Tolvanics\Kelsys V12\bin\)"),
                 OneVerb("Open Pellagor V12",
                         R"("C:\Apps\Tolvanics\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1")")},
-        BinCase{"WordInOtherCase", kRegSz, Terminated(R"(C:\Apps\Tolvanics\kelsys V12\bin\)"),
-                {}},
+        BinCase{"WordInOtherCase", kRegSz, Terminated(R"(C:\Apps\Tolvanics\kelsys V12\bin\)"), {}},
         BinCase{"NoWord", kRegSz, Terminated(R"(C:\Apps\Tolvanics\V12\bin\)"), {}},
         BinCase{"NoSpaceAfterWord", kRegSz, Terminated(R"(C:\Apps\Kelsys\bin\)"),
                 OneVerb("Open Pellagor ", R"("C:\Apps\Kelsys\bin\TolvaneModeler.exe" /plg "%1")")},
-        BinCase{"NoTrailingBackslash", kRegSz,
-                Terminated(R"(C:\Apps\Tolvanics\Kelsys V12\bin)"),
+        BinCase{"NoTrailingBackslash", kRegSz, Terminated(R"(C:\Apps\Tolvanics\Kelsys V12\bin)"),
                 OneVerb("Open Pellagor V12",
                         R"("C:\Apps\Tolvanics\Kelsys V12\binTolvaneModeler.exe" /plg "%1")")},
         BinCase{"NoBackslashAfterSpace", kRegSz, Terminated(R"(D:\Kelsys V13)"),
@@ -209,9 +207,10 @@ TEST(VersionOpenVerbs, VersionNamesThatDoNotMapToOneByteTextAreSkipped) {
 
   AddVerbs(m);
 
-  EXPECT_EQ(ShellTree({{"Open Pellagor L1", R"("C:\Kelsys L1\bin\TolvaneModeler.exe" /plg "%1")"},
-                       {"Open Pellagor L99", R"("C:\Kelsys L99\bin\TolvaneModeler.exe" /plg "%1")"}}),
-            Verbs(m));
+  EXPECT_EQ(
+      ShellTree({{"Open Pellagor L1", R"("C:\Kelsys L1\bin\TolvaneModeler.exe" /plg "%1")"},
+                 {"Open Pellagor L99", R"("C:\Kelsys L99\bin\TolvaneModeler.exe" /plg "%1")"}}),
+      Verbs(m));
 }
 
 TEST(VersionOpenVerbs, AFailedVersionNeverStopsTheNextOne) {
@@ -227,11 +226,11 @@ TEST(VersionOpenVerbs, AFailedVersionNeverStopsTheNextOne) {
 
   AddVerbs(m);
 
-  EXPECT_EQ((Lines{"[]", "[shell]", "[shell\\Open Pellagor V12]",
-                   "[shell\\Open Pellagor V12\\command]", "[shell\\Open Pellagor V13]",
-                   "[shell\\Open Pellagor V13\\command]",
-                   R"(@=""C:\Kelsys V13\bin\TolvaneModeler.exe" /plg "%1"")"}),
-            Verbs(m));
+  EXPECT_EQ(
+      (Lines{"[]", "[shell]", "[shell\\Open Pellagor V12]", "[shell\\Open Pellagor V12\\command]",
+             "[shell\\Open Pellagor V13]", "[shell\\Open Pellagor V13\\command]",
+             R"(@=""C:\Kelsys V13\bin\TolvaneModeler.exe" /plg "%1"")"}),
+      Verbs(m));
   EXPECT_EQ(Lines{"Unable to create shell document registry entry"}, m.messages());
 }
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "resources/compiled_strings.h"
 #include "machine/memory_registry.h"
 #include "machine/recording_reporter.h"
 #include "registrar/registration_driver.h"
+#include "resources/compiled_strings.h"
 #include "tests/support/containment.h"
 
 namespace {
@@ -54,20 +54,30 @@ constexpr const char* kViews[] = {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\To
                                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics"};
 constexpr const char* kDirValues[] = {"bin", "help", "lib", "root"};
 // Texts the rules single out, so that the fuzzer reaches them early.
-constexpr const char* kTexts[] = {"38.0", "CurVer", "curver", "C:\\Kelsys V12\\bin\\",
-                                  "Kelsys", "Kelsys ", "PLG Application 380", "none",
-                                  "D:\\Kelsys V11\\bin\\", "C:\\Kelsys\\bin\\",
-                                  "PLG Application 3800", "Kelsys V12"};
+constexpr const char* kTexts[] = {"38.0",
+                                  "CurVer",
+                                  "curver",
+                                  "C:\\Kelsys V12\\bin\\",
+                                  "Kelsys",
+                                  "Kelsys ",
+                                  "PLG Application 380",
+                                  "none",
+                                  "D:\\Kelsys V11\\bin\\",
+                                  "C:\\Kelsys\\bin\\",
+                                  "PLG Application 3800",
+                                  "Kelsys V12"};
 // Version and release names: a few that other entries can meet, so that a
 // product version finds its release in the same view.
 constexpr const char* kVersionNames[] = {"38.0", "37.0", "V12", "CurVer", "curver", "12.0"};
 constexpr ValueType kTypes[] = {kRegSz, kRegExpandSz, kRegBinary, kRegDword, kRegMultiSz, kRegNone};
 constexpr unsigned kStringIds[] = {401, 402, 405, 406, 408, 409, 418, 419, 420, 422, 425,
                                    426, 427, 428, 429, 432, 433, 435, 437, 438, 439, 440};
-constexpr const char* kOwnedClassKeys[] = {
-    "Pellagor Language\\shell", "CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
-    "CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}", "Tolvane Model Library", ".hvxl",
-    "PLG Application"};
+constexpr const char* kOwnedClassKeys[] = {"Pellagor Language\\shell",
+                                           "CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
+                                           "CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}",
+                                           "Tolvane Model Library",
+                                           ".hvxl",
+                                           "PLG Application"};
 
 std::string VersionName(Bytes& in) {
   const std::uint8_t pick = in.Byte();
@@ -95,8 +105,8 @@ void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings,
   while (!in.empty()) {
     switch (in.Byte() % 12) {
       case 0:
-        registry.SeedValue(dir_key, kDirValues[in.Byte() % 4], kTypes[in.Byte() % std::size(kTypes)],
-                           TextOrBlock(in));
+        registry.SeedValue(dir_key, kDirValues[in.Byte() % 4],
+                           kTypes[in.Byte() % std::size(kTypes)], TextOrBlock(in));
         break;
       case 1: {  // a product version in one view
         const std::string view = kViews[in.Byte() % 2];
@@ -131,7 +141,8 @@ void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings,
       }
       case 6:  // someone else's entries beneath keys the module deletes
         registry.SeedKey(std::string("HKEY_CLASSES_ROOT\\") +
-                         kOwnedClassKeys[in.Byte() % std::size(kOwnedClassKeys)] + "\\" + in.Name());
+                         kOwnedClassKeys[in.Byte() % std::size(kOwnedClassKeys)] + "\\" +
+                         in.Name());
         break;
       case 7: {
         RegFault fault;
@@ -154,8 +165,8 @@ void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings,
         break;
       }
       case 10:  // leftovers beneath the product's own settings
-        registry.SeedValue("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\" +
-                               VersionName(in) + "\\" + in.Name(),
+        registry.SeedValue("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\" + VersionName(in) +
+                               "\\" + in.Name(),
                            in.Name(), kRegSz, TextOrBlock(in));
         break;
       case 11: {  // registered before (once), with whatever failed then

@@ -82,7 +82,8 @@ TEST_F(MemoryRegistryTest, SnapshotListsKeysDepthFirstAndValuesInCreationOrder) 
   registry.SeedString("HKEY_CLASSES_ROOT\\Top", "", "2");
   registry.SeedDword("HKEY_CLASSES_ROOT\\Top\\b", "n", 3);
   registry.SeedKey("HKEY_CLASSES_ROOT\\Top\\A\\deep");
-  const std::vector<RegEntry> entries = registry.Snapshot("HKEY_LOCAL_MACHINE\\Software\\Classes\\top");
+  const std::vector<RegEntry> entries =
+      registry.Snapshot("HKEY_LOCAL_MACHINE\\Software\\Classes\\top");
   std::vector<std::string> shape;
   for (const RegEntry& e : entries) shape.push_back(e.is_value ? e.key + "|" + e.name : e.key);
   EXPECT_EQ((std::vector<std::string>{"", "|zeta", "|", "A", "A\\deep", "b", "b|n"}), shape);
@@ -156,9 +157,9 @@ TEST_F(MemoryRegistryTest, KeyNamesAreRefusedBeyondWinesLimit) {
   EXPECT_EQ(kErrorInvalidParameter, Create("x\\" + std::string(kMaxKeyNameLength + 1, 'k')));
   EXPECT_FALSE(registry.KeyExists("HKEY_CLASSES_ROOT\\x"));
   RegKey key;
-  EXPECT_EQ(kErrorInvalidParameter, registry.OpenKey(RegKey::ClassesRoot(),
-                                                     std::string(kMaxKeyNameLength + 1, 'k'),
-                                                     kKeyRead, &key));
+  EXPECT_EQ(kErrorInvalidParameter,
+            registry.OpenKey(RegKey::ClassesRoot(), std::string(kMaxKeyNameLength + 1, 'k'),
+                             kKeyRead, &key));
 }
 
 }  // namespace

@@ -103,8 +103,7 @@ TEST(RegFileTest, ReadsTheSameImageFromARegedit4File) {
 }
 
 TEST(RegFileTest, ClassesRootSectionsLandInTheMachineClassesKey) {
-  auto registry = Load(
-      "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\.plgf]\r\n@=\"Pellagor Language\"\r\n");
+  auto registry = Load("REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\.plgf]\r\n@=\"Pellagor Language\"\r\n");
   ASSERT_NE(nullptr, registry);
   EXPECT_EQ((std::vector<std::string>{"[]", "@=\"Pellagor Language\""}),
             DescribeTree(*registry, "HKEY_LOCAL_MACHINE\\Software\\Classes\\.plgf"));
@@ -118,16 +117,16 @@ TEST(RegFileTest, RemovalsApplyInOrderToWhatIsThere) {
   registry.SeedString("HKEY_CLASSES_ROOT\\Kept", "stay", "y");
   RegFile file;
   RegFileError error;
-  ASSERT_TRUE(ParseRegFile(
-      "REGEDIT4\r\n"
-      "[-HKEY_CLASSES_ROOT\\Gone]\r\n"
-      "[-HKEY_CLASSES_ROOT\\NeverThere]\r\n"
-      "[HKEY_CLASSES_ROOT\\Kept]\r\n"
-      "@=-\r\n"
-      "\"DROP\"=-\r\n"
-      "\"missing\"=-\r\n"
-      "\"new\"=\"n\"\r\n",
-      "changes.reg", &file, &error))
+  ASSERT_TRUE(
+      ParseRegFile("REGEDIT4\r\n"
+                   "[-HKEY_CLASSES_ROOT\\Gone]\r\n"
+                   "[-HKEY_CLASSES_ROOT\\NeverThere]\r\n"
+                   "[HKEY_CLASSES_ROOT\\Kept]\r\n"
+                   "@=-\r\n"
+                   "\"DROP\"=-\r\n"
+                   "\"missing\"=-\r\n"
+                   "\"new\"=\"n\"\r\n",
+                   "changes.reg", &file, &error))
       << error.ToString();
   ApplyRegFile(file, &registry);
   EXPECT_FALSE(registry.KeyExists("HKEY_CLASSES_ROOT\\Gone"));
@@ -142,8 +141,8 @@ TEST(RegFileTest, ExportsAsRegExportDoes) {
   const std::string top = "HKEY_LOCAL_MACHINE\\Software\\PlgProbe";
   std::vector<std::uint8_t> counting;
   for (int i = 1; i <= 0x30; ++i) counting.push_back(static_cast<std::uint8_t>(i));
-  const std::vector<std::uint8_t> multi = {'A', 'B', 0, 'C', 0, 0, 'A', 'B', 0,
-                                           'C', 0, 0, 'A', 'B', 0, 'C', 0, 0};
+  const std::vector<std::uint8_t> multi = {'A', 'B', 0, 'C', 0,   0, 'A', 'B', 0,
+                                           'C', 0,   0, 'A', 'B', 0, 'C', 0,   0};
   registry.SeedKey(top + "\\Sub\\Deep");
   registry.SeedKey(top + "\\A");
   registry.SeedString(top + "\\Sub\\Deep", "x", "y");
@@ -190,18 +189,19 @@ TEST(RegFileTest, ExportsAsRegExportDoes) {
       "[HKEY_LOCAL_MACHINE\\Software\\PlgProbe\\Sub\\Deep]\r\n"
       "\"x\"=\"y\"\r\n"
       "\r\n";
-  EXPECT_EQ(expected4, FormatRegFile(ExportRegistry(registry, top + "\\Sub\\Deep",
-                                                    RegFileFormat::kRegedit4)));
+  EXPECT_EQ(expected4,
+            FormatRegFile(ExportRegistry(registry, top + "\\Sub\\Deep", RegFileFormat::kRegedit4)));
 
   // One value line alone, wrapped as in the file or on one line.
   const RegFileValue bin{"bin", false, kRegBinary, counting};
-  const std::u16string first = u"\"bin\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,"
-                               u"12,13,14,15,16,17,";
-  const std::u16string rest = u"18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,"
-                              u"2c,2d,2e,2f,30";
+  const std::u16string first =
+      u"\"bin\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,"
+      u"12,13,14,15,16,17,";
+  const std::u16string rest =
+      u"18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,"
+      u"2c,2d,2e,2f,30";
   EXPECT_EQ(first + u"\\\r\n  " + rest, FormatRegFileValue(bin, RegFileFormat::kRegedit4));
-  EXPECT_EQ(first + rest,
-            FormatRegFileValue(bin, RegFileFormat::kRegedit4, RegFileWrap::kOneLine));
+  EXPECT_EQ(first + rest, FormatRegFileValue(bin, RegFileFormat::kRegedit4, RegFileWrap::kOneLine));
 }
 
 TEST(RegFileTest, ARootSectionIsWrittenOnlyWhenItHoldsValues) {
@@ -300,14 +300,17 @@ TEST(RegFileTest, BadInputNamesFileAndLineAndLoadsNothing) {
       {"double comma", head + "\"a\"=hex:01,,02\r\n", 4, "bad byte \"\""},
       {"ends inside a value", head + "\"a\"=hex:01,\\\r\n", 4, "ends inside a continued value"},
       {"stray text", head + "a=b\r\n", 4, "unexpected text"},
-      {"odd unicode string", Utf16File(u"Windows Registry Editor Version 5.00\r\n"
-                                       u"[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=hex(1):41\r\n"),
+      {"odd unicode string",
+       Utf16File(u"Windows Registry Editor Version 5.00\r\n"
+                 u"[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=hex(1):41\r\n"),
        3, "even number of bytes"},
-      {"character outside 1252", Utf16File(u"Windows Registry Editor Version 5.00\r\n"
-                                           u"[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=\"\u4e2d\"\r\n"),
+      {"character outside 1252",
+       Utf16File(u"Windows Registry Editor Version 5.00\r\n"
+                 u"[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=\"\u4e2d\"\r\n"),
        3, "outside code page 1252"},
-      {"key outside 1252", Utf16File(u"Windows Registry Editor Version 5.00\r\n"
-                                     u"[HKEY_LOCAL_MACHINE\\\u0416]\r\n"),
+      {"key outside 1252",
+       Utf16File(u"Windows Registry Editor Version 5.00\r\n"
+                 u"[HKEY_LOCAL_MACHINE\\\u0416]\r\n"),
        2, "outside code page 1252"},
   };
   for (const BadInput& bad : cases) {
@@ -327,8 +330,8 @@ TEST(RegFileTest, AFailedParseLeavesTheResultUntouched) {
   RegFile file;
   file.keys.push_back({"HKEY_LOCAL_MACHINE\\Before", false, {}});
   RegFileError error;
-  EXPECT_FALSE(ParseRegFile("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\New]\r\nbad\r\n", "f.reg",
-                            &file, &error));
+  EXPECT_FALSE(
+      ParseRegFile("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\New]\r\nbad\r\n", "f.reg", &file, &error));
   ASSERT_EQ(1u, file.keys.size());
   EXPECT_EQ("HKEY_LOCAL_MACHINE\\Before", file.keys[0].path);
 }
@@ -337,8 +340,9 @@ TEST(RegFileTest, ReadsFilesAndNamesTheOneItCannotOpen) {
   const std::string path = ::testing::TempDir() + "reg_file_test_image.reg";
   {
     std::ofstream out(path, std::ios::binary);
-    out << Utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                     u"[HKEY_LOCAL_MACHINE\\Software\\F]\r\n\"v\"=dword:00000001\r\n\r\n");
+    out << Utf16File(
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_LOCAL_MACHINE\\Software\\F]\r\n\"v\"=dword:00000001\r\n\r\n");
   }
   RegFileError error;
   auto registry = LoadRegImageFile(path, &error);

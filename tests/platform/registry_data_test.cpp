@@ -48,11 +48,9 @@ TEST(RegistryData, TextIsItsBytesAndOneTerminatingZero) {
     bool is_text;
     std::string text;
   } cases[] = {
-      {{'a', 'b', 0}, true, "ab"},
-      {{0}, true, ""},
-      {{}, false, "kept"},
-      {{'a', 'b'}, false, "kept"},         // no terminating zero
-      {{'a', 0, 'b', 0}, false, "kept"},   // two texts
+      {{'a', 'b', 0}, true, "ab"},       {{0}, true, ""}, {{}, false, "kept"},
+      {{'a', 'b'}, false, "kept"},        // no terminating zero
+      {{'a', 0, 'b', 0}, false, "kept"},  // two texts
       {{'a', 0, 0}, false, "kept"},
   };
   for (const Case& c : cases) {

@@ -16,14 +16,14 @@ TEST(RegistryNames, NamesCompareAsTheRegistryFoldsThem) {
   } cases[] = {
       {"Pellagor", "pELLAGOR", true},
       {"a", "a ", false},
-      {"\x9a", "\x8a", true},      // s and S with caron, from 0x80-0x9F
+      {"\x9a", "\x8a", true},  // s and S with caron, from 0x80-0x9F
       {"\x9c\x9e", "\x8c\x8e", true},
-      {"\xff", "\x9f", true},      // y with diaeresis folds out of Latin-1
-      {"\xe9", "\xc9", true},      // e and E with acute
-      {"\xf7", "\xd7", false},     // division and multiplication signs are no letters
-      {"\x9d", "\x8d", false},     // undefined in 1252: control characters, not folded
-      {"\x81", "?", false},        // ... and not '?'
-      {"\xdf", "SS", false},       // sharp s stays one character
+      {"\xff", "\x9f", true},   // y with diaeresis folds out of Latin-1
+      {"\xe9", "\xc9", true},   // e and E with acute
+      {"\xf7", "\xd7", false},  // division and multiplication signs are no letters
+      {"\x9d", "\x8d", false},  // undefined in 1252: control characters, not folded
+      {"\x81", "?", false},     // ... and not '?'
+      {"\xdf", "SS", false},    // sharp s stays one character
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " / " + c.b);

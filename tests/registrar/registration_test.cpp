@@ -48,14 +48,26 @@ TEST_F(RegistrationTest, ModelerOptionsReportEachFailureAndGoOnAsFarAsTheyCan) {
     bool product_key;
     std::vector<std::string> options;
   } cases[] = {
-      {"company key", {RegOp::kCreateKey, kCompanyKey},
-       {"Unable to open HKEY_LOCAL_MACHINE"}, false, no_key},
-      {"product key", {RegOp::kCreateKey, kProductKey},
-       {"Unable to create Application Name key"}, false, {"[]", "\"plg\"=\"Pellagor\""}},
-      {"options key", {RegOp::kCreateKey, options_key},
-       {"Unable to open modeler options key"}, true, no_key},
-      {"options value", {RegOp::kSetValue, options_key, std::string("plg")},
-       {"Unable to enter value in modeler options key"}, true, {"[]"}},
+      {"company key",
+       {RegOp::kCreateKey, kCompanyKey},
+       {"Unable to open HKEY_LOCAL_MACHINE"},
+       false,
+       no_key},
+      {"product key",
+       {RegOp::kCreateKey, kProductKey},
+       {"Unable to create Application Name key"},
+       false,
+       {"[]", "\"plg\"=\"Pellagor\""}},
+      {"options key",
+       {RegOp::kCreateKey, options_key},
+       {"Unable to open modeler options key"},
+       true,
+       no_key},
+      {"options value",
+       {RegOp::kSetValue, options_key, std::string("plg")},
+       {"Unable to enter value in modeler options key"},
+       true,
+       {"[]"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -131,10 +143,11 @@ TEST_F(RegistrationTest, ARoundTripOnAMachineWithNoOtherProductRestoresClassesRo
 // looks for registered versions, so this version's release gets its verb.
 TEST_F(RegistrationTest, TheDocumentTypeFindsThisVersionsRelease) {
   ASSERT_EQ(kResultOk, RegisterProduct(m.platform, kSeedModulePath));
-  EXPECT_EQ((std::vector<std::string>{
-                "[]", "@=\"\"C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\TolvaneModeler.exe\" /plg \"%1\"\""}),
-            DescribeTree(m.registry,
-                         "HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command"));
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "[]", "@=\"\"C:\\Apps\\Tolvanics\\Kelsys V12\\bin\\TolvaneModeler.exe\" /plg \"%1\"\""}),
+      DescribeTree(m.registry,
+                   "HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command"));
 }
 
 // The automation class removes the version marker last, so the steps before
@@ -159,7 +172,8 @@ TEST_F(RegistrationTest, UnregistrationAlwaysRemovesTheV12VerbEvenForAnotherVers
   m.registry.SeedString("HKEY_CLASSES_ROOT\\PLG Application\\CurVer", "", "PLG Application 3700");
   ASSERT_EQ(kResultOk, UnregisterProduct(m.platform));
   EXPECT_TRUE(m.registry.KeyExists("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open\\command"));
-  EXPECT_FALSE(m.registry.KeyExists("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12"));
+  EXPECT_FALSE(
+      m.registry.KeyExists("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12"));
 }
 
 }  // namespace

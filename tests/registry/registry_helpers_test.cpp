@@ -60,15 +60,15 @@ TEST(SetRegistryString, WritesRegSzWithItsZeroAndNeverCutsTheText) {
   EXPECT_EQ(kRegSz, entries[1].type);
   EXPECT_EQ(5001u, entries[1].data.size());
   EXPECT_EQ(0, entries[1].data.back());
-  EXPECT_EQ((std::vector<std::string>{"[]", "\"long\"=\"" + long_text + "\"",
-                                      "@=\"default\"", "\"empty\"=\"\""}),
+  EXPECT_EQ((std::vector<std::string>{"[]", "\"long\"=\"" + long_text + "\"", "@=\"default\"",
+                                      "\"empty\"=\"\""}),
             DescribeTree(m.registry, "HKEY_LOCAL_MACHINE\\Software\\T"));
 }
 
 TEST(CreateKeyOrReport, ReportsAFailedKeyWithItsPathAndErrorUnlessSilent) {
   TestMachine m;
-  m.registry.InjectFault({RegOp::kCreateKey, "HKEY_CLASSES_ROOT\\Denied", std::nullopt,
-                          kErrorChildMustBeVolatile});
+  m.registry.InjectFault(
+      {RegOp::kCreateKey, "HKEY_CLASSES_ROOT\\Denied", std::nullopt, kErrorChildMustBeVolatile});
   RegKey key;
   EXPECT_FALSE(CreateKeyOrReport(m.platform, RegistryRoot::kClassesRoot, "Denied",
                                  "Unable to create it", &key));
@@ -91,8 +91,8 @@ TEST(SetRegistryString, ReportsAFailedWrite) {
 
 TEST(SetRegistryStringOrReport, NamesTheKeyTheValueAndTheError) {
   TestMachine m;
-  m.registry.InjectFault({RegOp::kSetValue, "HKEY_CLASSES_ROOT\\K", std::string(""),
-                          kErrorKeyDeleted});
+  m.registry.InjectFault(
+      {RegOp::kSetValue, "HKEY_CLASSES_ROOT\\K", std::string(""), kErrorKeyDeleted});
   RegKey key;
   ASSERT_TRUE(CreateKeyOrReport(m.platform, RegistryRoot::kClassesRoot, "K", nullptr, &key));
   EXPECT_FALSE(SetRegistryStringOrReport(m.platform, key, "", "x", "Unable to create Value x"));
@@ -116,9 +116,9 @@ TEST(DeleteRegistryTree, RemovesAThreeLevelTreeDeepestFirst) {
   EXPECT_TRUE(DeleteRegistryTree(m.platform, RegistryRoot::kClassesRoot, "Tree"));
   EXPECT_FALSE(m.registry.KeyExists(top));
   EXPECT_TRUE(m.registry.KeyExists(std::string(kClasses) + "\\TreeSibling"));
-  EXPECT_EQ((std::vector<std::string>{top + "\\a\\a1", top + "\\a\\a2", top + "\\a",
-                                      top + "\\b", top}),
-            DeletedKeys(m.registry));
+  EXPECT_EQ(
+      (std::vector<std::string>{top + "\\a\\a1", top + "\\a\\a2", top + "\\a", top + "\\b", top}),
+      DeletedKeys(m.registry));
   EXPECT_EQ(0u, m.registry.open_handles());
 }
 
@@ -131,8 +131,7 @@ TEST(DeleteRegistryTree, GoesOnPastAKeyItCannotDeleteAndReportsTheTopRemaining) 
   m.registry.InjectFault({RegOp::kDeleteKey, top + "\\a\\stuck"});
 
   EXPECT_FALSE(DeleteRegistryTree(m.platform, RegistryRoot::kClassesRoot, "Tree"));
-  EXPECT_EQ((std::vector<std::string>{"[]", "[a]", "[a\\stuck]"}),
-            DescribeTree(m.registry, top));
+  EXPECT_EQ((std::vector<std::string>{"[]", "[a]", "[a\\stuck]"}), DescribeTree(m.registry, top));
   EXPECT_EQ(0u, m.registry.open_handles());
 }
 
@@ -219,11 +218,9 @@ TEST_F(InstallDirectoryTest, TakesDataAsTextUpToItsFirstZeroWhateverItsType) {
 }
 
 TEST_F(InstallDirectoryTest, AValueBeyond4096BytesIsUnreadable) {
-  m.registry.SeedValue(testing::kDirKey, "bin", kRegSz,
-                       std::vector<std::uint8_t>(4096, 'a'));
+  m.registry.SeedValue(testing::kDirKey, "bin", kRegSz, std::vector<std::uint8_t>(4096, 'a'));
   EXPECT_EQ(std::string(4096, 'a'), GetInstallDirectory(m.platform, InstallDirectory::kBin));
-  m.registry.SeedValue(testing::kDirKey, "bin", kRegSz,
-                       std::vector<std::uint8_t>(4097, 'a'));
+  m.registry.SeedValue(testing::kDirKey, "bin", kRegSz, std::vector<std::uint8_t>(4097, 'a'));
   EXPECT_EQ("", GetInstallDirectory(m.platform, InstallDirectory::kBin));
 }
 
@@ -246,14 +243,10 @@ TEST(IsProductVersionCurrent, ComparesTheMarkerPrefixCaseSensitively) {
     const char* marker;
     bool current;
   } cases[] = {
-      {"PLG Application 380", true},
-      {"PLG Application 3800", true},
-      {"PLG Application 380.1", true},
-      {"PLG Application 370", false},
-      {"PLG Application 3700", false},
-      {"plg application 380", false},
-      {"PLG Application 38", false},
-      {"", false},
+      {"PLG Application 380", true},   {"PLG Application 3800", true},
+      {"PLG Application 380.1", true}, {"PLG Application 370", false},
+      {"PLG Application 3700", false}, {"plg application 380", false},
+      {"PLG Application 38", false},   {"", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("marker '") + c.marker + "'");

@@ -11,10 +11,13 @@ TEST(TextRules, CaseFoldingIsAsciiOnly) {
     const char* b;
     bool equal;
   } cases[] = {
-      {"TolvaneModeler", "tolvanemodeler", true}, {"TRUE", "tRuE", true},
-      {"none", "NONE", true},                     {"none", "none ", false},
+      {"TolvaneModeler", "tolvanemodeler", true},
+      {"TRUE", "tRuE", true},
+      {"none", "NONE", true},
+      {"none", "none ", false},
       {"\xc9", "\xe9", false},  // accented letters are not folded
-      {"", "", true},                             {"[", "{", false},
+      {"", "", true},
+      {"[", "{", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " / " + c.b);

@@ -36,9 +36,9 @@ std::string Canonical(const std::string& path) {
 
 // What a failed key creation or value write shows, as the steps' rules say.
 struct WriteRule {
-  std::string key;           // full key path
-  const char* create;        // message when the key cannot be created; nullptr: none
-  const char* write;         // message when a value cannot be written; nullptr: none
+  std::string key;                // full key path
+  const char* create;             // message when the key cannot be created; nullptr: none
+  const char* write;              // message when a value cannot be written; nullptr: none
   bool value_in_message = false;  // the write message ends in the value's text
   const char* value = nullptr;    // the rule's value name; nullptr: every value
 };
@@ -86,8 +86,8 @@ std::vector<WriteRule> RegistrationRules() {
        "Unable to create ASCII document suffix entry"},
       {"HKEY_CLASSES_ROOT\\.hvxl", "Unable to create Library document suffix entry",
        "Unable to create Library document suffix entry"},
-      {"HKEY_CLASSES_ROOT\\Tolvane Model Library\\CLSID", "Unable to create document insertable key",
-       "Unable to create library document class id"},
+      {"HKEY_CLASSES_ROOT\\Tolvane Model Library\\CLSID",
+       "Unable to create document insertable key", "Unable to create library document class id"},
       {"HKEY_CLASSES_ROOT\\Tolvane Model Library", nullptr,
        "Unable to assign value to library class name"},
       {cls + "\\AuxUserType\\2", class_row, value, true},
@@ -176,8 +176,8 @@ TEST_F(FaultSweep, EveryRegistrationOperationFailingInTurn) {
                  target.path + (target.value.empty() ? "" : " value " + target.value));
     TestMachine m;
     Seed(m);
-    m.registry.InjectFault({RegOp::kAny, "", std::nullopt, kErrorAccessDenied,
-                            static_cast<int>(i), 1});
+    m.registry.InjectFault(
+        {RegOp::kAny, "", std::nullopt, kErrorAccessDenied, static_cast<int>(i), 1});
     const long result = RegisterProduct(m.platform, kSeedModulePath);
 
     // The message.
@@ -274,8 +274,8 @@ TEST_F(FaultSweep, EveryUnregistrationOperationFailingInTurn) {
     Seed(m);
     ASSERT_EQ(kResultOk, RegisterProduct(m.platform, kSeedModulePath));
     m.registry.ClearCalls();
-    m.registry.InjectFault({RegOp::kAny, "", std::nullopt, kErrorAccessDenied,
-                            static_cast<int>(i), 1});
+    m.registry.InjectFault(
+        {RegOp::kAny, "", std::nullopt, kErrorAccessDenied, static_cast<int>(i), 1});
     // Removals and reads report nothing.
     EXPECT_EQ(kResultOk, UnregisterProduct(m.platform));
     EXPECT_TRUE(m.messages().empty());

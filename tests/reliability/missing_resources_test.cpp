@@ -65,8 +65,8 @@ TEST(MissingResources, EachStringMissingInTurnStaysWithinTheProductsKeys) {
     TestMachine m;
     m.SeedSharedSystem();
     if (!c.round_trip) m.registry.SeedString(testing::kOptionsKey, "abc", "Other Product");
-    m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-C000-000000000046}",
-                          "", "Someone else's class");
+    m.registry.SeedString("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-C000-000000000046}", "",
+                          "Someone else's class");
     m.strings.Remove(c.id);
     const std::vector<RegEntry> before = m.registry.Snapshot("HKEY_LOCAL_MACHINE");
 
@@ -80,7 +80,8 @@ TEST(MissingResources, EachStringMissingInTurnStaysWithinTheProductsKeys) {
     EXPECT_EQ(kResultOk, UnregisterProduct(m.platform));
     EXPECT_TRUE(m.messages().empty());
     EXPECT_EQ(Lines{}, testing::CallsOutsideProduct(m.registry.calls()));
-    EXPECT_TRUE(m.registry.KeyExists("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-C000-000000000046}"));
+    EXPECT_TRUE(
+        m.registry.KeyExists("HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-C000-000000000046}"));
     EXPECT_TRUE(m.registry.KeyExists(testing::kDirKey));
     EXPECT_EQ(0u, m.registry.open_handles());
     if (c.round_trip) {
@@ -95,16 +96,19 @@ TEST(Containment, FlagsWritesAndDeletionsOutsideTheProductsKeys) {
   const std::vector<RegCall> calls = {
       {RegOp::kCreateKey, "HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\x", "", kSuccess},
       {RegOp::kOpenKey, "HKEY_CLASSES_ROOT\\Anything", "", kSuccess},
-      {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\TOLVANICS\\KELSYS\\38.0\\OPTIONS", "PLG", kSuccess},
-      {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", "", kSuccess},
+      {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\SOFTWARE\\TOLVANICS\\KELSYS\\38.0\\OPTIONS", "PLG",
+       kSuccess},
+      {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", "",
+       kSuccess},
       {RegOp::kDeleteKey, "HKEY_CLASSES_ROOT\\CLSID", "", kErrorAccessDenied},
       {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics", "x", kSuccess},
       {RegOp::kDeleteKey, "HKEY_LOCAL_MACHINE\\Software\\Classes\\.hvxl\\ShellNew", "", kSuccess},
   };
-  EXPECT_EQ((Lines{"SetValue HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options value \"\"",
-                   "DeleteKey HKEY_CLASSES_ROOT\\CLSID",
-                   "SetValue HKEY_LOCAL_MACHINE\\Software\\Tolvanics value \"x\""}),
-            testing::CallsOutsideProduct(calls));
+  EXPECT_EQ(
+      (Lines{"SetValue HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options value \"\"",
+             "DeleteKey HKEY_CLASSES_ROOT\\CLSID",
+             "SetValue HKEY_LOCAL_MACHINE\\Software\\Tolvanics value \"x\""}),
+      testing::CallsOutsideProduct(calls));
 }
 
 }  // namespace

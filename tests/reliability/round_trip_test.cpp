@@ -55,10 +55,9 @@ TEST(RoundTrip, ABusyMachineGetsBackAllButThePromisedLeftovers) {
   EXPECT_EQ((Lines{"[]", "@=\"Tolvane Modeler Library\"", "[CLSID]",
                    "@=\"{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\""}),
             DescribeTree(m.registry, "HKEY_CLASSES_ROOT\\Tolvane Model Library"));
-  EXPECT_EQ((Lines{"[]", "[DefaultIcon]",
-                   "@=\"C:\\Program Files\\Pellagor\\plgproduct.dll,0\""}),
-            DescribeTree(m.registry,
-                         "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}"));
+  EXPECT_EQ(
+      (Lines{"[]", "[DefaultIcon]", "@=\"C:\\Program Files\\Pellagor\\plgproduct.dll,0\""}),
+      DescribeTree(m.registry, "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}"));
   m.registry.Erase("HKEY_CLASSES_ROOT\\.hvxl");
   m.registry.Erase("HKEY_CLASSES_ROOT\\Tolvane Model Library");
   m.registry.Erase("HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}");
@@ -76,7 +75,8 @@ TEST(RoundTrip, TheLastProductLeavesOnlyTheEmptyProductKey) {
   ASSERT_EQ(kResultOk, RegisterProduct(m.platform, testing::kSeedModulePath));
   ASSERT_EQ(kResultOk, UnregisterProduct(m.platform));
 
-  EXPECT_EQ(Lines{"[]"}, DescribeTree(m.registry, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor"));
+  EXPECT_EQ(Lines{"[]"},
+            DescribeTree(m.registry, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor"));
   EXPECT_EQ(Lines{"[]"}, DescribeTree(m.registry, testing::kOptionsKey));
   m.registry.Erase("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor");
   m.registry.Erase("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options");

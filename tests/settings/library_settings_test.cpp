@@ -89,8 +89,8 @@ TEST(LibrarySettings, TheLibraryListDecidesTheValues) {
       {"a.hvxl, b.hvxl",
        {"[]", "[Default Libraries]", "\"a.hvxl\"=\"" + lib + "a.hvxl\"",
         "\" b.hvxl\"=\"" + lib + " b.hvxl\""}},
-      {"  Modeler.hvxl ", {"[]", "[Default Libraries]",
-                           "\"Modeler.hvxl \"=\"" + lib + "Modeler.hvxl \""}},
+      {"  Modeler.hvxl ",
+       {"[]", "[Default Libraries]", "\"Modeler.hvxl \"=\"" + lib + "Modeler.hvxl \""}},
       {"x.hvxl,y.hvxl,x.hvxl",
        {"[]", "[Default Libraries]", "\"x.hvxl\"=\"" + lib + "x.hvxl\"",
         "\"y.hvxl\"=\"" + lib + "y.hvxl\""}},
@@ -171,25 +171,33 @@ TEST(LibrarySettings, EachFailureIsReportedOrLeftSilentAsDecided) {
     Lines messages;
     Lines tree;
   } cases[] = {
-      {"suffix key", {RegOp::kCreateKey, kSuffixKey}, {},
+      {"suffix key",
+       {RegOp::kCreateKey, kSuffixKey},
+       {},
        {"[]", "[Default Libraries]", library_line, "[Script Library]",
         "\"Default\"=\"modeler.hvxl\""}},
-      {"suffix value", {RegOp::kSetValue, kSuffixKey, std::string("ASCII")},
+      {"suffix value",
+       {RegOp::kSetValue, kSuffixKey, std::string("ASCII")},
        {"Unable to create ASCII document suffix entry in HKLM"},
        {"[]", "[Default Libraries]", library_line, "[Script Library]",
         "\"Default\"=\"modeler.hvxl\"", "[Suffix]"}},
-      {"library key", {RegOp::kCreateKey, kLibrariesKey},
+      {"library key",
+       {RegOp::kCreateKey, kLibrariesKey},
        {"Unable to create default library key"},
        {"[]", "[Script Library]", "\"Default\"=\"modeler.hvxl\"", "[Suffix]",
         "\"ASCII\"=\"plgf,Pellagor Language\""}},
-      {"library value", {RegOp::kSetValue, kLibrariesKey, std::string("Modeler.hvxl")},
+      {"library value",
+       {RegOp::kSetValue, kLibrariesKey, std::string("Modeler.hvxl")},
        {"Unable to create default library entry"},
-       {"[]", "[Default Libraries]", "[Script Library]", "\"Default\"=\"modeler.hvxl\"",
-        "[Suffix]", "\"ASCII\"=\"plgf,Pellagor Language\""}},
-      {"script key", {RegOp::kCreateKey, kScriptKey}, {},
+       {"[]", "[Default Libraries]", "[Script Library]", "\"Default\"=\"modeler.hvxl\"", "[Suffix]",
+        "\"ASCII\"=\"plgf,Pellagor Language\""}},
+      {"script key",
+       {RegOp::kCreateKey, kScriptKey},
+       {},
        {"[]", "[Default Libraries]", library_line, "[Suffix]",
         "\"ASCII\"=\"plgf,Pellagor Language\""}},
-      {"script value", {RegOp::kSetValue, kScriptKey, std::string("Default")},
+      {"script value",
+       {RegOp::kSetValue, kScriptKey, std::string("Default")},
        {"Unable to create script library entry"},
        {"[]", "[Default Libraries]", library_line, "[Script Library]", "[Suffix]",
         "\"ASCII\"=\"plgf,Pellagor Language\""}},
@@ -212,12 +220,14 @@ TEST(LibrarySettings, EveryLibraryThatCannotBeWrittenIsReportedOnce) {
   m.registry.InjectFault({RegOp::kSetValue, kLibrariesKey, std::string("b.hvxl")});
   m.registry.InjectFault({RegOp::kSetValue, kLibrariesKey, std::string("d.hvxl")});
   RegisterDefaultLibraries(m.platform, kRegister);
-  EXPECT_EQ((Lines{"Unable to create default library entry",
-                   "Unable to create default library entry"}),
-            m.messages());
+  EXPECT_EQ(
+      (Lines{"Unable to create default library entry", "Unable to create default library entry"}),
+      m.messages());
   // The detail names the key as the step spells it.
-  const std::string spelt = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Default Libraries";
-  EXPECT_EQ((Lines{spelt + " value \"b.hvxl\": error 5", spelt + " value \"d.hvxl\": error 5"}), m.reporter.details());
+  const std::string spelt =
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Default Libraries";
+  EXPECT_EQ((Lines{spelt + " value \"b.hvxl\": error 5", spelt + " value \"d.hvxl\": error 5"}),
+            m.reporter.details());
   EXPECT_EQ((Lines{"[]", "\"a.hvxl\"=\"C:\\Apps\\Tolvanics\\Kelsys V12\\lib\\a.hvxl\"",
                    "\"c.hvxl\"=\"C:\\Apps\\Tolvanics\\Kelsys V12\\lib\\c.hvxl\""}),
             DescribeTree(m.registry, kLibrariesKey));

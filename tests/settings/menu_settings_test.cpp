@@ -115,8 +115,9 @@ TEST(MenuSettings, RowCountsAndValuesFromElsewhere) {
   } cases[] = {
       {"no rows", 0, {"[]", "\"0040\"=\"kept\""}},
       {"negative count", -1, {"[]", "\"0040\"=\"kept\""}},
-      {"two rows", 2, {"[]", "\"0040\"=\"kept\"", "\"0000\"=\"REMOVE,&Edit\"",
-                       "\"0001\"=\"REMOVE,&Run\""}},
+      {"two rows",
+       2,
+       {"[]", "\"0040\"=\"kept\"", "\"0000\"=\"REMOVE,&Edit\"", "\"0001\"=\"REMOVE,&Run\""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -162,8 +163,8 @@ TEST(MenuSettings, TheHelpDirectoryIsUsedAsStored) {
 TEST(MenuSettings, EachHelpFileLineReadsTheDirectoryAfresh) {
   TestMachine m;
   m.SeedSharedSystem();
-  m.registry.InjectFault({RegOp::kQueryValue, kDirKey, std::string("help"),
-                          kErrorAccessDenied, /*after=*/1});
+  m.registry.InjectFault(
+      {RegOp::kQueryValue, kDirKey, std::string("help"), kErrorAccessDenied, /*after=*/1});
   RegisterHelpMenu(m.platform, kRegister);
   EXPECT_EQ(HelpLines("C:\\Apps\\Tolvanics\\Kelsys V12\\help\\plg", "\\hvx"),
             DescribeTree(m.registry, kHelpKey));

@@ -32,8 +32,7 @@ inline void RunSteps(TestMachine& m, RegistrationMode mode,
 
 // Unregistration by `run_steps` on a machine with the shared system: no
 // registry call, no message, no product version key.
-inline void ExpectUnregistrationTouchesNothing(void (*run_steps)(TestMachine&,
-                                                                 RegistrationMode)) {
+inline void ExpectUnregistrationTouchesNothing(void (*run_steps)(TestMachine&, RegistrationMode)) {
   TestMachine m;
   m.SeedSharedSystem();
   m.registry.ClearCalls();

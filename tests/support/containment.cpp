@@ -7,9 +7,9 @@ namespace plg::testing {
 namespace {
 
 enum class Scope {
-  kSubtree,    // the key and everything beneath it
-  kOpenOnly,   // may be created or opened as a parent, nothing more
-  kOneValue,   // may be created; only the named value is written or deleted
+  kSubtree,   // the key and everything beneath it
+  kOpenOnly,  // may be created or opened as a parent, nothing more
+  kOneValue,  // may be created; only the named value is written or deleted
 };
 
 struct OwnedKey {
@@ -25,8 +25,8 @@ constexpr OwnedKey kOwnedKeys[] = {
 };
 
 bool IsWrite(RegOp op) {
-  return op == RegOp::kCreateKey || op == RegOp::kSetValue ||
-         op == RegOp::kDeleteKey || op == RegOp::kDeleteValue;
+  return op == RegOp::kCreateKey || op == RegOp::kSetValue || op == RegOp::kDeleteKey ||
+         op == RegOp::kDeleteValue;
 }
 
 // The owned keys' canonical paths, computed once: the fuzzer checks every

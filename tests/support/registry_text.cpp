@@ -24,8 +24,7 @@ std::string DescribeValue(ValueType type, const std::vector<std::uint8_t>& data)
   return text;
 }
 
-std::vector<std::string> DescribeTree(const MemoryRegistry& registry,
-                                      std::string_view path) {
+std::vector<std::string> DescribeTree(const MemoryRegistry& registry, std::string_view path) {
   std::vector<std::string> lines;
   for (const RegEntry& entry : registry.Snapshot(path)) {
     if (!entry.is_value) {

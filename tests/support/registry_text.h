@@ -23,8 +23,7 @@ namespace plg::testing {
 // A tree as DescribeTree lists it, or any list of texts a test compares.
 using Lines = std::vector<std::string>;
 
-std::vector<std::string> DescribeTree(const MemoryRegistry& registry,
-                                      std::string_view path);
+std::vector<std::string> DescribeTree(const MemoryRegistry& registry, std::string_view path);
 
 // One value in the notation above ("REG_SZ text" -> "text").
 std::string DescribeValue(ValueType type, const std::vector<std::uint8_t>& data);

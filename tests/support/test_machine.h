@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "resources/compiled_strings.h"
 #include "machine/memory_registry.h"
 #include "machine/recording_reporter.h"
+#include "resources/compiled_strings.h"
 
 namespace plg::testing {
 

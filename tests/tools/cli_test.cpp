@@ -46,8 +46,8 @@ TEST(CliTest, ErrorsAreOneLineAndExitWithTheirCode) {
   const std::string bad_image =
       WriteTempFile("cli_bad.reg", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"a\"=dword:xyz\r\n");
   const std::string missing = ::testing::TempDir() + "cli_no_such_image.reg";
-  const MachineLoader out_of_memory =
-      [](const std::string&, std::string*) -> std::unique_ptr<MemoryRegistry> {
+  const MachineLoader out_of_memory = [](const std::string&,
+                                         std::string*) -> std::unique_ptr<MemoryRegistry> {
     throw std::bad_alloc();
   };
   struct Usage {
@@ -73,7 +73,9 @@ TEST(CliTest, ErrorsAreOneLineAndExitWithTheirCode) {
       {{"plan", "register", "--module-path", std::string(260, 'x')}, "longer than 259"},
       {{"plan", "register", "--module-path", ""}, "must not be empty"},
       {{"plan", "register", "--module-path", "C:\\\xE4\xB8\xAD.dll"}, "code page 1252"},
-      {{"plan", "register"}, "plgreg: internal error: std::bad_alloc", kExitInternal,
+      {{"plan", "register"},
+       "plgreg: internal error: std::bad_alloc",
+       kExitInternal,
        out_of_memory},
   };
   for (const Usage& usage : cases) {

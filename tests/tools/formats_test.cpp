@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/plgreg_run.h"
 #include "machine/builtin_machine.h"
+#include "tests/tools/plgreg_run.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
 
@@ -108,10 +108,8 @@ TEST(FormatsTest, WxsOfARegistrationIsWellFormedWithTheEntries) {
         "      <RegistrySearch Id=\"Kelsys_bin\" Root=\"HKLM\" "
         "Key=\"Software\\Tolvanics\\Kelsys\\38.0\\Dir\" Name=\"bin\" Type=\"raw\" "
         "Win64=\"yes\" />\n",
-        "Name=\"help\" Type=\"raw\" Win64=\"yes\" />",
-        "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />",
-        "    <Component Id=\"PlgproductRegistry\" Guid=\"{",
-        "\" Win64=\"yes\">\n",
+        "Name=\"help\" Type=\"raw\" Win64=\"yes\" />", "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />",
+        "    <Component Id=\"PlgproductRegistry\" Guid=\"{", "\" Win64=\"yes\">\n",
         "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor V12\" "
         "ForceCreateOnInstall=\"yes\" />\n",
         "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor "
@@ -192,11 +190,12 @@ TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
   substitutions.file_id = "m";
   substitutions.bin = "C:\\[b]\\";
   substitutions.help = "C:\\[b]\\h";
-  changes.insert(changes.end() - 1, Set(added.key, "paths", kRegSz,
-                        {'C', ':', '\\', 'm', '.', 'd', 'l', 'l', ' ', 'C', ':', '\\', '[', 'b',
-                         ']', '\\', 'h', ' ', 'C', ':', '\\', '[', 'b', ']', '\\', 'x', 0}));
-  const std::string xml = FormatPlanAsWxs({"register", "C:\\m.dll", {}}, changes, substitutions,
-                                          "Software\\K\\Dir");
+  changes.insert(changes.end() - 1,
+                 Set(added.key, "paths", kRegSz,
+                     {'C', ':',  '\\', 'm', '.', 'd', 'l',  'l', ' ', 'C', ':',  '\\', '[', 'b',
+                      ']', '\\', 'h',  ' ', 'C', ':', '\\', '[', 'b', ']', '\\', 'x',  0}));
+  const std::string xml =
+      FormatPlanAsWxs({"register", "C:\\m.dll", {}}, changes, substitutions, "Software\\K\\Dir");
   EXPECT_EQ("", XmlProblem(xml));
   EXPECT_EQ(
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"

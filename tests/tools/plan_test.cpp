@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "machine/builtin_machine.h"
 #include "machine/reg_file.h"
 #include "tests/tools/plgreg_run.h"
-#include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 
 namespace plg::tool {
@@ -77,9 +77,13 @@ TEST(PlanTest, RegisterOnTheBuiltInMachineWritesTheProductsEntries) {
       {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization", "DLL", kRegSz,
        Sz(module)},
       {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\GUIDefaults",
-       "CtrlStreamFixedOnly", kRegDword, {0, 0, 0, 0}},
+       "CtrlStreamFixedOnly",
+       kRegDword,
+       {0, 0, 0, 0}},
       {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\GUIDefaults",
-       "CustomModelingOn", kRegDword, {1, 0, 0, 0}},
+       "CustomModelingOn",
+       kRegDword,
+       {1, 0, 0, 0}},
   };
   for (const Expected& entry : expected) {
     SCOPED_TRACE(std::string(entry.key) + " " + (entry.name ? entry.name : "(key)"));
@@ -131,10 +135,10 @@ TEST(PlanTest, UnregisterOfASmallMachineListsExactlyItsRemovals) {
                      "Pellagor");
   machine.SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", "abc",
                      "Another Product");
-  machine.SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Menus\\Help",
-                     "0", "SEPARATOR");
-  machine.SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command",
-                     "", kVerbCommand);
+  machine.SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Menus\\Help", "0",
+                     "SEPARATOR");
+  machine.SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command", "",
+                     kVerbCommand);
   machine.SeedString("HKEY_CLASSES_ROOT\\Tolvane Model Library", "", "Tolvane Modeler Library");
   const std::string image = ImageFile("plan_small.reg", machine);
 
@@ -206,8 +210,8 @@ TEST(PlanTest, ImportingThePlanGivesTheRunsResult) {
   std::unique_ptr<MemoryRegistry> stale = RegisteredMachine();
   stale->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9\\command", "",
                     "old");
-  stale->SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization",
-                    "DLL", "D:\\old\\plgproduct.dll");
+  stale->SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization", "DLL",
+                    "D:\\old\\plgproduct.dll");
   stale->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language", "Stale", "x");
   struct Case {
     const char* label;
@@ -223,17 +227,16 @@ TEST(PlanTest, ImportingThePlanGivesTheRunsResult) {
     for (const char* format : {"reg", "reg4"}) {
       SCOPED_TRACE(std::string(c.label) + ", " + format);
       const std::string image = ImageFile("plan_apply.reg", *c.machine);
-      const testing::CliRun run =
-          Plgreg({"plan", c.mode == kRegister ? "register" : "unregister", "--machine",
-                  image, "--format", format});
+      const testing::CliRun run = Plgreg({"plan", c.mode == kRegister ? "register" : "unregister",
+                                          "--machine", image, "--format", format});
       ASSERT_EQ(0, run.code) << run.err;
       std::unique_ptr<MemoryRegistry> applied = c.machine->Clone();
       ApplyRegFile(ParsePlan(run.out), applied.get());
       const PlanResult result = PlanStep(*c.machine, c.mode, kDefaultModulePath);
-      EXPECT_EQ(Lines(FormatRegFile(ExportRegistry(*result.after, "HKEY_LOCAL_MACHINE",
-                                                   RegFileFormat::kRegedit4))),
-                Lines(FormatRegFile(ExportRegistry(*applied, "HKEY_LOCAL_MACHINE",
-                                                   RegFileFormat::kRegedit4))));
+      EXPECT_EQ(Lines(FormatRegFile(
+                    ExportRegistry(*result.after, "HKEY_LOCAL_MACHINE", RegFileFormat::kRegedit4))),
+                Lines(FormatRegFile(
+                    ExportRegistry(*applied, "HKEY_LOCAL_MACHINE", RegFileFormat::kRegedit4))));
     }
   }
 }

@@ -55,8 +55,8 @@ inline std::string Utf16Text(const std::string& bytes) {
 // share the directory); returns its path.
 inline std::string WriteTempFile(const std::string& name, const std::string& bytes) {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string path = ::testing::TempDir() + test->test_suite_name() + "." +
-                           test->name() + "." + name;
+  const std::string path =
+      ::testing::TempDir() + test->test_suite_name() + "." + test->name() + "." + name;
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }

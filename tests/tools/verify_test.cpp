@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_machine.h"
-#include "tests/support/registry_text.h"
-#include "tests/tools/plgreg_run.h"
 #include "machine/builtin_machine.h"
+#include "tests/support/registry_text.h"
+#include "tests/support/test_machine.h"
+#include "tests/tools/plgreg_run.h"
 #include "tools/plgreg/plan.h"
 
 namespace plg::tool {
@@ -64,23 +64,24 @@ TEST(VerifyTest, NamesAnEntryRemovedByHand) {
   machine->Erase("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12");
   const testing::CliRun run = Verify(*machine);
   EXPECT_EQ(1, run.code);
-  EXPECT_EQ((std::vector<std::string>{
-                "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12]",
-                "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command]",
-                "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command] "
-                "@=\"\\\"C:\\\\Apps\\\\Tolvanics\\\\Kelsys V12\\\\bin\\\\TolvaneModeler.exe\\\" /plg "
-                "\\\"%1\\\"\"",
-                "not registered: 3 missing, 0 different, 0 left over",
-            }),
-            Lines(run.out));
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12]",
+          "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command]",
+          "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command] "
+          "@=\"\\\"C:\\\\Apps\\\\Tolvanics\\\\Kelsys V12\\\\bin\\\\TolvaneModeler.exe\\\" /plg "
+          "\\\"%1\\\"\"",
+          "not registered: 3 missing, 0 different, 0 left over",
+      }),
+      Lines(run.out));
 }
 
 TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
   std::unique_ptr<MemoryRegistry> machine = RegisteredMachine();
   machine->SeedString("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization",
                       "DLL", "D:\\old\\plgproduct.dll");
-  machine->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9\\command",
-                      "", "old");
+  machine->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9\\command", "",
+                      "old");
   const testing::CliRun json = Verify(*machine, {"--format", "json"});
   EXPECT_EQ(1, json.code);
   EXPECT_EQ(nlohmann::json::parse(R"({
@@ -96,14 +97,15 @@ TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
             nlohmann::json::parse(json.out));
   const testing::CliRun run = Verify(*machine);
   EXPECT_EQ(1, run.code);
-  EXPECT_EQ((std::vector<std::string>{
-                "left over: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9]",
-                "different: [HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization] "
-                "\"DLL\"=\"C:\\\\Program Files\\\\Pellagor\\\\plgproduct.dll\" "
-                "(now \"DLL\"=\"D:\\\\old\\\\plgproduct.dll\")",
-                "not registered: 0 missing, 1 different, 1 left over",
-            }),
-            Lines(run.out));
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "left over: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9]",
+          "different: [HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization] "
+          "\"DLL\"=\"C:\\\\Program Files\\\\Pellagor\\\\plgproduct.dll\" "
+          "(now \"DLL\"=\"D:\\\\old\\\\plgproduct.dll\")",
+          "not registered: 0 missing, 1 different, 1 left over",
+      }),
+      Lines(run.out));
 }
 
 TEST(VerifyTest, TheFootprintCoversWhatRegistrationTouches) {
@@ -140,8 +142,9 @@ TEST(VerifyTest, TheBuiltInMachineHoldsTheTestsSharedSystem) {
   const std::unique_ptr<MemoryRegistry> built_in = BuiltInMachine();
   for (const MemoryRegistry* machine : {&seeded.registry, built_in.get()}) {
     EXPECT_EQ(dir, DescribeTree(*machine, kDirKey));
-    EXPECT_EQ(dir, DescribeTree(*machine, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics"
-                                          "\\Kelsys\\38.0\\Dir"));
+    EXPECT_EQ(dir, DescribeTree(*machine,
+                                "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Tolvanics"
+                                "\\Kelsys\\38.0\\Dir"));
     EXPECT_TRUE(machine->KeyExists("HKEY_CLASSES_ROOT\\CLSID"));
   }
 }

@@ -12,7 +12,8 @@
 static char* rest_of_command_line(void) {
   char* line = GetCommandLineA();
   if (*line == '"') {
-    for (++line; *line && *line != '"'; ++line) {}
+    for (++line; *line && *line != '"'; ++line) {
+    }
     if (*line) ++line;
   } else {
     while (*line && *line != ' ' && *line != '\t') ++line;

@@ -26,21 +26,20 @@ int main(int argc, char** argv) {
       ++failures;
       continue;
     }
-    status = RegCreateKeyExW(key, kUnreachableName, 0, NULL, REG_OPTION_VOLATILE,
-                             KEY_ALL_ACCESS, NULL, &child, NULL);
+    status = RegCreateKeyExW(key, kUnreachableName, 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                             NULL, &child, NULL);
     if (child) RegCloseKey(child);
     char name[64];
     DWORD length = sizeof name;
     HKEY seen = NULL;
     const LONG listed = RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL);
-    const LONG opened = listed == ERROR_SUCCESS
-                            ? RegOpenKeyExA(key, name, 0, KEY_READ, &seen)
-                            : listed;
+    const LONG opened =
+        listed == ERROR_SUCCESS ? RegOpenKeyExA(key, name, 0, KEY_READ, &seen) : listed;
     if (seen) RegCloseKey(seen);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || listed != ERROR_SUCCESS || opened != ERROR_FILE_NOT_FOUND) {
-      printf("%s: subkey created %ld, listed %ld, its ANSI name opens with %ld\n", argv[i],
-             status, listed, opened);
+      printf("%s: subkey created %ld, listed %ld, its ANSI name opens with %ld\n", argv[i], status,
+             listed, opened);
       ++failures;
     } else {
       printf("%s: created volatile, with a subkey listed as \"%s\" that opens nothing\n", argv[i],

@@ -12,9 +12,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     HKEY key = NULL;
     DWORD disposition = 0;
-    const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, argv[i], 0, NULL,
-                                        REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
-                                        &key, &disposition);
+    const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, argv[i], 0, NULL, REG_OPTION_VOLATILE,
+                                        KEY_ALL_ACCESS, NULL, &key, &disposition);
     if (status != ERROR_SUCCESS) {
       printf("%s: error %ld\n", argv[i], status);
       ++failures;

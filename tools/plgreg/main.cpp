@@ -15,6 +15,5 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
   std::vector<std::string> args(argv + 1, argv + argc);
-  return plg::tool::RunPlgreg(std::move(args), std::cout, std::cerr,
-                              plg::tool::LoadMachineImage);
+  return plg::tool::RunPlgreg(std::move(args), std::cout, std::cerr, plg::tool::LoadMachineImage);
 }

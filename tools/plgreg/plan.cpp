@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "resources/compiled_strings.h"
 #include "machine/recording_reporter.h"
 #include "registrar/registration_driver.h"
+#include "resources/compiled_strings.h"
 
 namespace plg::tool {
 
@@ -16,8 +16,7 @@ struct Run {
   std::vector<RegCall> calls;
 };
 
-Run RunStep(const MemoryRegistry& machine, RegistrationMode mode,
-            const std::string& module_path) {
+Run RunStep(const MemoryRegistry& machine, RegistrationMode mode, const std::string& module_path) {
   Run run;
   run.registry = machine.Clone();
   RecordingReporter reporter;
@@ -58,8 +57,7 @@ PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
   return result;
 }
 
-VerifyResult VerifyRegistration(const MemoryRegistry& machine,
-                                const std::string& module_path) {
+VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path) {
   PlanResult plan = PlanStep(machine, kRegister, module_path);
   VerifyResult result;
   result.messages = std::move(plan.messages);
@@ -70,8 +68,8 @@ VerifyResult VerifyRegistration(const MemoryRegistry& machine,
         finding.kind = VerifyFinding::Kind::kMissing;
         break;
       case RegistryChange::Kind::kSetValue:
-        finding.kind = change.had_value ? VerifyFinding::Kind::kDifferent
-                                        : VerifyFinding::Kind::kMissing;
+        finding.kind =
+            change.had_value ? VerifyFinding::Kind::kDifferent : VerifyFinding::Kind::kMissing;
         break;
       case RegistryChange::Kind::kRemoveKey:
       case RegistryChange::Kind::kRemoveValue:

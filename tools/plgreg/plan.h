@@ -39,8 +39,7 @@ struct VerifyResult {
 };
 
 // Compares `machine` with what a registration would leave there.
-VerifyResult VerifyRegistration(const MemoryRegistry& machine,
-                                const std::string& module_path);
+VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path);
 
 // One line per finding: `missing: [KEY]`, `missing: [KEY] "name"=...`,
 // `different: [KEY] "name"=... (now ...)`, `left over: [KEY]`,

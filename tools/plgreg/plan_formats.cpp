@@ -59,10 +59,14 @@ nlohmann::ordered_json ValueJson(ValueType type, const std::vector<std::uint8_t>
 
 const char* KindName(RegistryChange::Kind kind) {
   switch (kind) {
-    case RegistryChange::Kind::kAddKey: return "add key";
-    case RegistryChange::Kind::kRemoveKey: return "remove key";
-    case RegistryChange::Kind::kSetValue: return "set value";
-    case RegistryChange::Kind::kRemoveValue: return "remove value";
+    case RegistryChange::Kind::kAddKey:
+      return "add key";
+    case RegistryChange::Kind::kRemoveKey:
+      return "remove key";
+    case RegistryChange::Kind::kSetValue:
+      return "set value";
+    case RegistryChange::Kind::kRemoveValue:
+      return "remove value";
   }
   return "?";
 }
@@ -72,16 +76,35 @@ const char* KindName(RegistryChange::Kind kind) {
 // normalization keeps them.
 void AppendEscaped(char c, std::string* escaped) {
   switch (c) {
-    case '&': *escaped += "&amp;"; break;
-    case '<': *escaped += "&lt;"; break;
-    case '>': *escaped += "&gt;"; break;
-    case '"': *escaped += "&quot;"; break;
-    case '\n': *escaped += "&#10;"; break;
-    case '\r': *escaped += "&#13;"; break;
-    case '\t': *escaped += "&#9;"; break;
-    case '[': *escaped += "[\\[]"; break;
-    case ']': *escaped += "[\\]]"; break;
-    default: *escaped += c;
+    case '&':
+      *escaped += "&amp;";
+      break;
+    case '<':
+      *escaped += "&lt;";
+      break;
+    case '>':
+      *escaped += "&gt;";
+      break;
+    case '"':
+      *escaped += "&quot;";
+      break;
+    case '\n':
+      *escaped += "&#10;";
+      break;
+    case '\r':
+      *escaped += "&#13;";
+      break;
+    case '\t':
+      *escaped += "&#9;";
+      break;
+    case '[':
+      *escaped += "[\\[]";
+      break;
+    case ']':
+      *escaped += "[\\]]";
+      break;
+    default:
+      *escaped += c;
   }
 }
 
@@ -125,12 +148,13 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent,
                      const Replacements& replacements) {
   const std::string name =
       change.name.empty() ? std::string() : " Name=\"" + Attribute(change.name) + "\"";
-  const std::string label = change.name.empty()                  ? "the default value"
-                            : HasControlCharacters(change.name) ? "a value with control characters in its name"
-                                                                : "value \"" + change.name + "\"";
+  const std::string label = change.name.empty() ? "the default value"
+                            : HasControlCharacters(change.name)
+                                ? "a value with control characters in its name"
+                                : "value \"" + change.name + "\"";
   auto cannot = [&]() {
-    std::string text = label + " (" + TypeName(change.type) +
-                       ") cannot be written as a RegistryValue";
+    std::string text =
+        label + " (" + TypeName(change.type) + ") cannot be written as a RegistryValue";
     // A comment may not hold "--".
     for (std::size_t at; (at = text.find("--")) != std::string::npos;) text.replace(at, 2, "- ");
     return indent + "<!-- " + AnsiToUtf8(text) + " -->\n";
@@ -150,8 +174,8 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent,
            std::to_string(static_cast<std::int32_t>(number)) + "\" />\n";
   }
   if (change.type == kRegBinary) {
-    return indent + "<RegistryValue" + name + " Type=\"binary\" Value=\"" +
-           Hex(change.data) + "\" />\n";
+    return indent + "<RegistryValue" + name + " Type=\"binary\" Value=\"" + Hex(change.data) +
+           "\" />\n";
   }
   if (change.type == kRegMultiSz) {
     const auto texts = MultiText(change.data);
@@ -161,8 +185,8 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent,
     }
     std::string element = indent + "<RegistryValue" + name + " Type=\"multiString\">\n";
     for (const std::string& text : *texts) {
-      element += indent + "  <MultiStringValue Value=\"" + Attribute(text, replacements) +
-                 "\" />\n";
+      element +=
+          indent + "  <MultiStringValue Value=\"" + Attribute(text, replacements) + "\" />\n";
     }
     return element + indent + "</RegistryValue>\n";
   }
@@ -190,23 +214,28 @@ constexpr char kComponentGuid[] = "{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}";
 
 std::string TypeName(ValueType type) {
   switch (type) {
-    case kRegNone: return "REG_NONE";
-    case kRegSz: return "REG_SZ";
-    case kRegExpandSz: return "REG_EXPAND_SZ";
-    case kRegBinary: return "REG_BINARY";
-    case kRegDword: return "REG_DWORD";
-    case kRegMultiSz: return "REG_MULTI_SZ";
-    default: return std::to_string(type);
+    case kRegNone:
+      return "REG_NONE";
+    case kRegSz:
+      return "REG_SZ";
+    case kRegExpandSz:
+      return "REG_EXPAND_SZ";
+    case kRegBinary:
+      return "REG_BINARY";
+    case kRegDword:
+      return "REG_DWORD";
+    case kRegMultiSz:
+      return "REG_MULTI_SZ";
+    default:
+      return std::to_string(type);
   }
 }
 
-std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes,
-                            RegFileFormat format) {
+std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes, RegFileFormat format) {
   return FormatRegFile(ChangesAsRegFile(changes, format));
 }
 
-std::string FormatPlanAsWxs(const PlanHeader& header,
-                            const std::vector<RegistryChange>& changes,
+std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<RegistryChange>& changes,
                             const WxsSubstitutions& substitutions, const std::string& dir_key) {
   Replacements replacements = {{header.module_path, "[#" + substitutions.file_id + "]"}};
   const std::pair<const std::string*, const char*> directories[] = {
@@ -260,18 +289,18 @@ std::string FormatPlanAsWxs(const PlanHeader& header,
          AnsiToUtf8(substitutions.file_id) + " (WiX v3).\n";
   xml += "     The shared system's directories come from its Dir key at installation (" +
          std::string(kBinProperty) + ", " + kHelpProperty + ", " + kLibProperty + ").\n";
-  xml += "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
-         "     machine this plan was made for: they keep its paths, and the package adds no\n"
-         "     verb for a release installed later. -->\n";
+  xml +=
+      "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
+      "     machine this plan was made for: they keep its paths, and the package adds no\n"
+      "     verb for a release installed later. -->\n";
   xml += "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n";
   xml += "  <Fragment>\n";
   const std::pair<const char*, const char*> searches[] = {
       {kBinProperty, "bin"}, {kHelpProperty, "help"}, {kLibProperty, "lib"}};
   for (const auto& [property, name] : searches) {
     xml += std::string("    <Property Id=\"") + property + "\">\n";
-    xml += std::string("      <RegistrySearch Id=\"Kelsys_") + name +
-           "\" Root=\"HKLM\" Key=\"" + Attribute(dir_key) + "\" Name=\"" + name +
-           "\" Type=\"raw\" Win64=\"yes\" />\n";
+    xml += std::string("      <RegistrySearch Id=\"Kelsys_") + name + "\" Root=\"HKLM\" Key=\"" +
+           Attribute(dir_key) + "\" Name=\"" + name + "\" Type=\"raw\" Win64=\"yes\" />\n";
     xml += "    </Property>\n";
   }
   xml += "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n";
@@ -291,8 +320,7 @@ std::string FormatPlanAsWxs(const PlanHeader& header,
   return xml;
 }
 
-std::string FormatPlanAsJson(const PlanHeader& header,
-                             const std::vector<RegistryChange>& changes) {
+std::string FormatPlanAsJson(const PlanHeader& header, const std::vector<RegistryChange>& changes) {
   nlohmann::ordered_json json;
   json["step"] = header.step;
   json["module_path"] = AnsiToUtf8(header.module_path);

@@ -12,15 +12,14 @@ namespace plg::tool {
 
 // What a plan is about, for the formats that say so.
 struct PlanHeader {
-  std::string step;         // "register" or "unregister"
-  std::string module_path;  // single-byte text
+  std::string step;                   // "register" or "unregister"
+  std::string module_path;            // single-byte text
   std::vector<std::string> messages;  // what the run would have shown
 };
 
 // The .reg file that makes the changes (REGEDIT5 is UTF-16LE, as reg export
 // writes; REGEDIT4 single-byte).
-std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes,
-                            RegFileFormat format);
+std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes, RegFileFormat format);
 
 // What a package's fragment writes in place of the plan machine's texts.
 struct WxsSubstitutions {
@@ -50,13 +49,11 @@ inline constexpr char kLibProperty[] = "KELSYS_LIB";
 // formatted fields ("[" as "[\[]"), then the module path and the
 // directories are replaced by their formatted references. `dir_key` is the
 // shared system's Dir key beneath HKLM.
-std::string FormatPlanAsWxs(const PlanHeader& header,
-                            const std::vector<RegistryChange>& changes,
+std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<RegistryChange>& changes,
                             const WxsSubstitutions& substitutions, const std::string& dir_key);
 
 // JSON (UTF-8): the header and one object per change.
-std::string FormatPlanAsJson(const PlanHeader& header,
-                             const std::vector<RegistryChange>& changes);
+std::string FormatPlanAsJson(const PlanHeader& header, const std::vector<RegistryChange>& changes);
 
 // verify's result as JSON (UTF-8): "state" ("registered" or "not
 // registered"), the "missing", "different" and "left_over" entries (each

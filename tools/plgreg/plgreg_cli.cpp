@@ -5,14 +5,14 @@
 #include <exception>
 #include <memory>
 
-#include "resources/compiled_strings.h"
 #include "classes/version_open_verbs.h"
-#include "machine/reg_file.h"
+#include "machine/builtin_machine.h"
 #include "machine/recording_reporter.h"
+#include "machine/reg_file.h"
 #include "registry/registry_helpers.h"
 #include "registry/registry_paths.h"
+#include "resources/compiled_strings.h"
 #include "resources/product_strings.h"
-#include "machine/builtin_machine.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
 #include "tools/plgreg/text_encoding.h"
@@ -178,9 +178,9 @@ int RunVerify(const Options& options, const MachineLoader& load_machine, std::os
 
 int RunMachine(const Options& options, std::ostream& out) {
   const std::unique_ptr<MemoryRegistry> machine = BuiltInMachine();
-  out << FormatRegFile(ExportRegistry(*machine, "HKEY_LOCAL_MACHINE",
-                                      options.format == "reg4" ? RegFileFormat::kRegedit4
-                                                               : RegFileFormat::kRegedit5));
+  out << FormatRegFile(ExportRegistry(
+      *machine, "HKEY_LOCAL_MACHINE",
+      options.format == "reg4" ? RegFileFormat::kRegedit4 : RegFileFormat::kRegedit5));
   return kExitOk;
 }
 
@@ -208,9 +208,10 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       "error), verify: not fully registered; 2 usage error or unreadable machine image; "
       "3 internal error.");
 
-  CLI::App* plan = app.add_subcommand(
-      "plan", "Print what registration or unregistration changes on the machine image: "
-              "added and changed keys and values, and removals");
+  CLI::App* plan =
+      app.add_subcommand("plan",
+                         "Print what registration or unregistration changes on the machine image: "
+                         "added and changed keys and values, and removals");
   plan->add_option("step", options.step, "register or unregister")
       ->required()
       ->check(CLI::IsMember({"register", "unregister"}));
@@ -222,8 +223,7 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
                    "shared system's directories as properties read at installation; json")
       ->check(CLI::IsMember({"reg", "reg4", "wxs", "json"}))
       ->capture_default_str();
-  plan->add_option("--file-id", options.file_id,
-                   "wxs: the File id of the module in the package")
+  plan->add_option("--file-id", options.file_id, "wxs: the File id of the module in the package")
       ->type_name("ID")
       ->capture_default_str();
 
@@ -234,15 +234,17 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       "On Windows without --machine, the live registry's keys that registration reads "
       "and writes are compared, in both views.");
   AddMachineOptions(verify, &options);
-  verify->add_option("--format", options.verify_format,
-                     "text: one line per finding and a last line with the state; json: the "
-                     "state and the missing, different and left-over entries")
+  verify
+      ->add_option("--format", options.verify_format,
+                   "text: one line per finding and a last line with the state; json: the "
+                   "state and the missing, different and left-over entries")
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
 
-  CLI::App* machine = app.add_subcommand(
-      "machine", "Print the built-in machine image as a registry file, to seed a test "
-                 "machine or to start an image of one's own");
+  CLI::App* machine =
+      app.add_subcommand("machine",
+                         "Print the built-in machine image as a registry file, to seed a test "
+                         "machine or to start an image of one's own");
   machine->add_option("--format", options.format, "reg (REGEDIT5, UTF-16LE) or reg4")
       ->check(CLI::IsMember({"reg", "reg4"}))
       ->capture_default_str();

@@ -28,8 +28,8 @@ inline constexpr int kExitInternal = 3;
 // usage error). main() passes LoadMachineImage; the tests hand in machines
 // they prepared, faults injected, through the same seam. (verify on Windows
 // without --machine reads the live registry instead.)
-using MachineLoader = std::function<std::unique_ptr<MemoryRegistry>(const std::string& image,
-                                                                    std::string* error)>;
+using MachineLoader =
+    std::function<std::unique_ptr<MemoryRegistry>(const std::string& image, std::string* error)>;
 
 // The program's loader: the .reg file `image`, or the built-in machine for "".
 std::unique_ptr<MemoryRegistry> LoadMachineImage(const std::string& image, std::string* error);

@@ -28,7 +28,7 @@ std::vector<std::string> Components(const std::string& path) {
 }
 
 struct KeyImage {
-  std::string relative;  // beneath HKEY_LOCAL_MACHINE, as spelled
+  std::string relative;                           // beneath HKEY_LOCAL_MACHINE, as spelled
   std::map<std::string, const RegEntry*> values;  // by lower-cased name
 };
 
@@ -138,8 +138,7 @@ std::vector<RegistryChange> DiffRegistries(const MemoryRegistry& before,
   return changes;
 }
 
-RegFile ChangesAsRegFile(const std::vector<RegistryChange>& changes,
-                         RegFileFormat format) {
+RegFile ChangesAsRegFile(const std::vector<RegistryChange>& changes, RegFileFormat format) {
   RegFile file;
   file.format = format;
   for (const RegistryChange& change : changes) {

@@ -18,7 +18,7 @@ struct RegistryChange {
   // Full path; keys beneath HKEY_LOCAL_MACHINE\Software\Classes are named
   // through HKEY_CLASSES_ROOT, as registration addresses them.
   std::string key;
-  std::string name;  // value changes: the value name, "" for the default value
+  std::string name;           // value changes: the value name, "" for the default value
   ValueType type = kRegNone;  // kSetValue: the new value
   std::vector<std::uint8_t> data;
   // kSetValue of a value that was there before, and kRemoveValue: the old value.
@@ -35,7 +35,6 @@ std::vector<RegistryChange> DiffRegistries(const MemoryRegistry& before,
 
 // The changes as a registry file that makes them: [KEY] for added keys and
 // for keys whose values change, "name"=- and [-KEY] for removals.
-RegFile ChangesAsRegFile(const std::vector<RegistryChange>& changes,
-                         RegFileFormat format);
+RegFile ChangesAsRegFile(const std::vector<RegistryChange>& changes, RegFileFormat format);
 
 }  // namespace plg::tool

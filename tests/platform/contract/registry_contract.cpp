@@ -25,8 +25,7 @@ class RegistryContract : public ::testing::Test {
     scratch_ = std::string(kScratchRoot) + "\\" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name();
     DeleteTree(RegKey::LocalMachine(), scratch_);
-    ASSERT_EQ(kSuccess, reg().CreateKey(RegKey::LocalMachine(), scratch_,
-                                        kKeyAllAccess, &top_));
+    ASSERT_EQ(kSuccess, reg().CreateKey(RegKey::LocalMachine(), scratch_, kKeyAllAccess, &top_));
   }
 
   void TearDown() override {
@@ -91,8 +90,7 @@ TEST_F(RegistryContract, CreateMakesMissingParentsAndOpenFindsThem) {
   EXPECT_TRUE(Exists("a"));
   EXPECT_TRUE(Exists("a\\b"));
   EXPECT_TRUE(Exists("a\\b\\c"));
-  EXPECT_EQ(scratch_.size() + std::strlen("HKEY_LOCAL_MACHINE\\") + 6,
-            deep.path().size());
+  EXPECT_EQ(scratch_.size() + std::strlen("HKEY_LOCAL_MACHINE\\") + 6, deep.path().size());
 }
 
 TEST_F(RegistryContract, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
@@ -172,8 +170,8 @@ TEST_F(RegistryContract, ClassesRootIsTheMachineClassesKey) {
   ASSERT_EQ(kSuccess, reg().SetString(created, "", "through classes root"));
   created.Close();
   RegKey seen;
-  ASSERT_EQ(kSuccess, reg().OpenKey(RegKey::LocalMachine(), "Software\\Classes\\" + name,
-                                    kKeyRead, &seen));
+  ASSERT_EQ(kSuccess,
+            reg().OpenKey(RegKey::LocalMachine(), "Software\\Classes\\" + name, kKeyRead, &seen));
   RegValue value;
   ASSERT_EQ(kSuccess, reg().QueryValue(seen, "", 64, &value));
   EXPECT_EQ(Bytes("through classes root", 21), value.data);

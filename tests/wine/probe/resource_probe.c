@@ -83,12 +83,12 @@ static void check_strings(HMODULE module) {
   for (int i = 0; i < kStringCount; ++i) {
     const int length = LoadStringA(module, kStrings[i].id, buffer, sizeof buffer);
     if (length <= 0) buffer[0] = '\0';
-    const int same = length == (int)strlen(kStrings[i].text) &&
-                     strcmp(buffer, kStrings[i].text) == 0;
+    const int same =
+        length == (int)strlen(kStrings[i].text) && strcmp(buffer, kStrings[i].text) == 0;
     one_line(buffer, shown, sizeof shown);
     one_line(kStrings[i].text, wanted, sizeof wanted);
-    report(same, "string %u: \"%s\"%s%s%s", kStrings[i].id, shown,
-           same ? "" : " (expected \"", same ? "" : wanted, same ? "" : "\")");
+    report(same, "string %u: \"%s\"%s%s%s", kStrings[i].id, shown, same ? "" : " (expected \"",
+           same ? "" : wanted, same ? "" : "\")");
   }
   /* Nothing beyond the table: every string of every bundle is one of its rows. */
   WORD bundles[64];
@@ -104,8 +104,9 @@ static void check_strings(HMODULE module) {
       }
     }
   }
-  report(extra == 0 && seen == kStringCount, "string table holds %d strings in %d bundles (%d expected)",
-         seen, bundles[0], kStringCount);
+  report(extra == 0 && seen == kStringCount,
+         "string table holds %d strings in %d bundles (%d expected)", seen, bundles[0],
+         kStringCount);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -153,7 +154,7 @@ struct icon_format {
   int size, bits;
 };
 static const struct icon_format kProductIcon[] = {{16, 4}, {32, 4}, {16, 8}, {32, 8}};
-static const struct icon_format kFullSet[] = {{16, 32}, {24, 32}, {32, 32}, {40, 32},
+static const struct icon_format kFullSet[] = {{16, 32}, {24, 32}, {32, 32},  {40, 32},
                                               {48, 32}, {64, 32}, {128, 32}, {256, 32}};
 
 static void check_icon_group(HMODULE module, WORD group) {
@@ -182,9 +183,8 @@ static void check_icon_group(HMODULE module, WORD group) {
     const BYTE* image =
         resource_data(module, MAKEINTRESOURCEA(entry->id), (LPCSTR)RT_ICON, &image_size);
     int iw = 0, ih = 0, ibits = 0;
-    if (image == NULL || !icon_image_format(image, image_size, &iw, &ih, &ibits) ||
-        iw != width || ih != height || ibits != entry->bit_count ||
-        image_size != entry->bytes) {
+    if (image == NULL || !icon_image_format(image, image_size, &iw, &ih, &ibits) || iw != width ||
+        ih != height || ibits != entry->bit_count || image_size != entry->bytes) {
       images_ok = 0;
       report(0, "icon group %u: image %u is %dx%d/%d, %lu bytes; the directory says %dx%d/%d, %lu",
              group, entry->id, iw, ih, ibits, (unsigned long)image_size, width, height,
@@ -216,13 +216,14 @@ static void check_icons(HMODULE module) {
 
 static void check_bitmap(HMODULE module) {
   DWORD size = 0;
-  const BITMAPINFOHEADER* header = resource_data(module, MAKEINTRESOURCEA(410), (LPCSTR)RT_BITMAP, &size);
+  const BITMAPINFOHEADER* header =
+      resource_data(module, MAKEINTRESOURCEA(410), (LPCSTR)RT_BITMAP, &size);
   report(header != NULL && header->biWidth == 500 && abs(header->biHeight) == 324 &&
              header->biBitCount == 8,
          "bitmap 410 resource: %ldx%ld, %u bits", header ? header->biWidth : 0L,
          header ? header->biHeight : 0L, header ? header->biBitCount : 0u);
-  HBITMAP bitmap = (HBITMAP)LoadImageA(module, MAKEINTRESOURCEA(410), IMAGE_BITMAP, 0, 0,
-                                       LR_CREATEDIBSECTION);
+  HBITMAP bitmap =
+      (HBITMAP)LoadImageA(module, MAKEINTRESOURCEA(410), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
   DIBSECTION section;
   memset(&section, 0, sizeof section);
   const int got = bitmap && GetObjectA(bitmap, sizeof section, &section) == sizeof section;
@@ -242,7 +243,8 @@ static void check_version_text(void* info, const char* name, const char* wanted)
   char* text = NULL;
   UINT length = 0;
   const int found = VerQueryValueA(info, path, (void**)&text, &length) && text != NULL;
-  report(found && strcmp(text, wanted) == 0, "version %s: \"%s\"", name, found ? text : "(missing)");
+  report(found && strcmp(text, wanted) == 0, "version %s: \"%s\"", name,
+         found ? text : "(missing)");
 }
 
 static void check_version(const char* path) {
@@ -273,8 +275,8 @@ static void check_version(const char* path) {
   WORD* translation = NULL;
   if (VerQueryValueA(info, "\\VarFileInfo\\Translation", (void**)&translation, &length) &&
       translation && length >= 4) {
-    report(length == 4 && translation[0] == 0x0409 && translation[1] == 1200,
-           "translation %04x/%u", translation[0], translation[1]);
+    report(length == 4 && translation[0] == 0x0409 && translation[1] == 1200, "translation %04x/%u",
+           translation[0], translation[1]);
   } else {
     report(0, "version record: no translation");
   }
@@ -379,7 +381,8 @@ static BYTE* icon_pixels(HICON icon, int* width, int* height, size_t* size) {
   BYTE* pixels = calloc(2, plane);
   HDC dc = CreateCompatibleDC(NULL);
   int rows = 0;
-  if (info.hbmColor) rows = GetDIBits(dc, info.hbmColor, 0, *height, pixels, &format, DIB_RGB_COLORS);
+  if (info.hbmColor)
+    rows = GetDIBits(dc, info.hbmColor, 0, *height, pixels, &format, DIB_RGB_COLORS);
   GetDIBits(dc, info.hbmMask, 0, *height, pixels + plane, &format, DIB_RGB_COLORS);
   DeleteDC(dc);
   if (info.hbmColor) DeleteObject(info.hbmColor);
