@@ -1,7 +1,8 @@
 // Value enumeration, the one registry operation that registration never
 // makes: plgreg uses it to copy a live registry's keys into an image. It is
 // kept out of Registry so that the interface the registration steps see holds
-// only what they do. Win32Registry and MemoryRegistry implement both.
+// only what they do. MemoryRegistry and Win32EnumeratingRegistry (which
+// the DLL never links) implement both.
 #pragma once
 
 #include <cstdint>

@@ -41,7 +41,10 @@ from checks import (ERROR_CHILD_MUST_BE_VOLATILE, HERE, MODULE_PATH, REGSVR32_DL
                     read_reg_file)
 
 SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
-SEED_TWO_VIEWS = os.path.join(HERE, "seed", "two_views.reg")
+# The shared system in both views: the image, then seed/two_views.reg, which
+# gives the 32-bit view's release another label (V11) and adds a 32-bit
+# registration of this product version.
+SEED_TWO_VIEWS = [SEED_SHARED_SYSTEM, os.path.join(HERE, "seed", "two_views.reg")]
 SEED_OTHER_VERSION = os.path.join(HERE, "seed", "other_version_current.reg")
 
 SECOND_MODULE_PATH = "C:\\Tools\\Pellagor 38\\plgproduct.dll"
@@ -289,7 +292,7 @@ def clean_registration(lab):
     Classes key, on which every other comparison relies."""
     checks = lab.checks
     lab.install_module()
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     registered = lab.quiet_regsvr32(["/s"], lab.snapshot())
     checks.tree(module_view(registered), registered_two_views(), "module's keys")
     checks.same_tree(classes(registered), lab.prefix.reg_export("HKCR"),
@@ -302,7 +305,7 @@ def register_twice(lab):
     verb added by hand beneath the document ProgID in between."""
     checks, prefix = lab.checks, lab.prefix
     lab.install_module()
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     first = lab.quiet_regsvr32(["/s"], lab.snapshot())
     prefix.reg_set_string("HKCR\\Pellagor Language\\shell\\Print\\command", "", "print.exe")
     touched = lab.snapshot()
@@ -320,7 +323,7 @@ def unregister_restores_classes(lab):
     keeps only the empty product key and the emptied Options key."""
     checks = lab.checks
     lab.install_module()
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
     registered = lab.quiet_regsvr32(["/s"], before)
     unregistered = lab.quiet_regsvr32(["/u", "/s"], registered)
@@ -338,7 +341,7 @@ def other_product_left(lab):
     document ProgID; its Options value stays."""
     checks = lab.checks
     lab.install_module()
-    lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+    lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
     before = lab.snapshot()
     registered = lab.quiet_regsvr32(["/s"], before)
     checks.tree(module_view(registered), registered_two_views(read_reg_file(SEED_OTHER_PRODUCT)),
@@ -359,7 +362,7 @@ def other_version_current(lab):
     automation class key, and the product version key."""
     checks, prefix = lab.checks, lab.prefix
     lab.install_module()
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
     lab.quiet_regsvr32(["/s"], before)
     prefix.reg_import(SEED_OTHER_VERSION)
@@ -399,7 +402,7 @@ def two_locations(lab):
     checks, prefix = lab.checks, lab.prefix
     lab.install_module()
     prefix.install(lab.args.dll, SECOND_MODULE_PATH)
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     first = lab.quiet_regsvr32(["/s"], lab.snapshot())
     checks.tree(module_view(first), registered_two_views(), "module's keys, first location")
     second = lab.quiet_regsvr32(["/s"], first, module=SECOND_MODULE_PATH)
@@ -413,7 +416,7 @@ def unregister_unregistered(lab):
     the shared system and another product: nothing changes anywhere under
     HKLM\\Software (HKEY_CLASSES_ROOT included), and no message is shown."""
     lab.install_module()
-    lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+    lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
     before = lab.snapshot()
     after = lab.quiet_regsvr32(["/u", "/s"], before)
     lab.checks.same_tree(after, before, "HKLM\\Software")
@@ -422,9 +425,9 @@ def unregister_unregistered(lab):
 # plgreg's plans against the real registry: (name, seeds, file imported
 # between registration and unregistration).
 PLAN_CASES = [
-    ("two views", [SEED_TWO_VIEWS], None),
-    ("other product", [SEED_TWO_VIEWS, SEED_OTHER_PRODUCT], None),
-    ("other version current", [SEED_TWO_VIEWS], SEED_OTHER_VERSION),
+    ("two views", SEED_TWO_VIEWS, None),
+    ("other product", SEED_TWO_VIEWS + [SEED_OTHER_PRODUCT], None),
+    ("other version current", SEED_TWO_VIEWS, SEED_OTHER_VERSION),
     ("no shared system", [], None),
 ]
 
@@ -634,7 +637,7 @@ def msi_install(lab):
     what regsvr32 writes there, and regsvr32 run again on the installed
     module changes nothing; plgreg verify, from the product folder, finds
     the machine registered."""
-    before, after = install_package(lab, SEED_TWO_VIEWS)
+    before, after = install_package(lab, *SEED_TWO_VIEWS)
     check_installed(lab, before, after, registered_two_views(), "msiexec /i")
     again = lab.quiet_regsvr32(["/s"], after)
     lab.checks.same_tree(again, after, "HKLM\\Software after regsvr32 on the installed module")
@@ -651,7 +654,7 @@ def msi_repair(lab):
     path for one): that is shown, then the same repair is asked for with
     the properties /fa stands for, REINSTALL=ALL REINSTALLMODE=a."""
     checks, prefix = lab.checks, lab.prefix
-    before, installed = install_package(lab, SEED_TWO_VIEWS)
+    before, installed = install_package(lab, *SEED_TWO_VIEWS)
     os.remove(prefix.unix_path(MODULE_PATH))
     prefix.run("reg", "delete", "HKCR\\Pellagor Language", "/f", check=True)
     repair = lab.msiexec("/fa", lab.product_code, wanted=None, debug="fixme+all")
@@ -673,7 +676,7 @@ def msi_uninstall(lab):
     record keys); the module file is gone; plgreg verify (a copy kept
     outside the product folder) finds the machine not registered."""
     checks = lab.checks
-    before, _ = install_package(lab, SEED_TWO_VIEWS)
+    before, _ = install_package(lab, *SEED_TWO_VIEWS)
     lab.tool("tool", TOOL_COPY_PATH)
     lab.msiexec("/x", PACKAGE_PATH)
     after = lab.snapshot()
@@ -697,7 +700,7 @@ def msi_other_product(lab):
     the package keeps the library suffix and ProgID and the other product's
     Options value, as regsvr32 /u does."""
     checks = lab.checks
-    before, after = install_package(lab, SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+    before, after = install_package(lab, *SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
     check_installed(lab, before, after,
                     registered_two_views(read_reg_file(SEED_OTHER_PRODUCT)), "msiexec /i")
     lab.msiexec("/x", PACKAGE_PATH)
@@ -719,7 +722,7 @@ def msi_upgrade(lab):
     older = lab.build_package("Pellagor-37.0.0-x64.msi", [PACKAGE_SOURCE],
                               ModuleFile=os.path.abspath(args.dll),
                               ToolFile=os.path.abspath(args.tool), ProductVersion="37.0.0")
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
     lab.msiexec("/i", older)
     checks.equal(installed_versions(lab.snapshot()), ["37.0.0"], "installed versions, older build")
@@ -747,7 +750,7 @@ def msi_failed_registration(lab):
         prefix.env["DISPLAY"] = display.name
         with prefix.persistent_server():
             lab.make_company_volatile()
-            lab.seed(SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
+            lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
             before = lab.snapshot()
             # What is on the screen already (the root window) is not new.
             shown_before = display.visible_windows()
@@ -821,7 +824,7 @@ def msi_fragment(lab):
         print("SKIPPED: no host build of plgreg at %r (build the host preset first)"
               % args.plgreg)
         return SKIPPED
-    lab.seed(SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
     image = os.path.join(lab.prefix.logs, "machine.reg")
     with open(image, "wb") as f:
