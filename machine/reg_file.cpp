@@ -237,18 +237,10 @@ class Parser {
       }
       if (++i == text.size()) break;
       switch (text[i]) {
-        case u'\\':
-          result += u'\\';
-          break;
-        case u'"':
-          result += u'"';
-          break;
-        case u'n':
-          result += u'\n';
-          break;
-        case u'r':
-          result += u'\r';
-          break;
+        case u'\\': result += u'\\'; break;
+        case u'"': result += u'"'; break;
+        case u'n': result += u'\n'; break;
+        case u'r': result += u'\r'; break;
         default:
           return Fail(number,
                       std::string("unknown escape sequence \\") + Printable(text.substr(i, 1)));
@@ -405,20 +397,11 @@ std::u16string Escape(std::u16string_view text) {
   std::u16string escaped;
   for (char16_t c : text) {
     switch (c) {
-      case u'\\':
-        escaped += u"\\\\";
-        break;
-      case u'"':
-        escaped += u"\\\"";
-        break;
-      case u'\n':
-        escaped += u"\\n";
-        break;
-      case u'\r':
-        escaped += u"\\r";
-        break;
-      default:
-        escaped += c;
+      case u'\\': escaped += u"\\\\"; break;
+      case u'"': escaped += u"\\\""; break;
+      case u'\n': escaped += u"\\n"; break;
+      case u'\r': escaped += u"\\r"; break;
+      default: escaped += c;
     }
   }
   return escaped;

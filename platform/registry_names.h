@@ -62,16 +62,11 @@ constexpr char16_t UpperCase(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
   switch (c) {
-    case 0xFF:
-      return 0x0178;
-    case 0x0161:
-      return 0x0160;
-    case 0x0153:
-      return 0x0152;
-    case 0x017E:
-      return 0x017D;
-    default:
-      return c;
+    case 0xFF: return 0x0178;
+    case 0x0161: return 0x0160;
+    case 0x0153: return 0x0152;
+    case 0x017E: return 0x017D;
+    default: return c;
   }
 }
 
@@ -81,16 +76,11 @@ constexpr char16_t LowerCase(char16_t c) {
   if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
   switch (c) {
-    case 0x0178:
-      return 0x00FF;
-    case 0x0160:
-      return 0x0161;
-    case 0x0152:
-      return 0x0153;
-    case 0x017D:
-      return 0x017E;
-    default:
-      return c;
+    case 0x0178: return 0x00FF;
+    case 0x0160: return 0x0161;
+    case 0x0152: return 0x0153;
+    case 0x017D: return 0x017E;
+    default: return c;
   }
 }
 

@@ -98,18 +98,10 @@ bool DeleteRegistryTree(Platform& platform, RegistryRoot root, const std::string
 std::string GetInstallDirectory(Platform& platform, InstallDirectory kind) {
   const char* value_name = nullptr;
   switch (kind) {
-    case InstallDirectory::kBin:
-      value_name = "bin";
-      break;
-    case InstallDirectory::kHelp:
-      value_name = "help";
-      break;
-    case InstallDirectory::kLib:
-      value_name = "lib";
-      break;
-    case InstallDirectory::kRoot:
-      value_name = "root";
-      break;
+    case InstallDirectory::kBin: value_name = "bin"; break;
+    case InstallDirectory::kHelp: value_name = "help"; break;
+    case InstallDirectory::kLib: value_name = "lib"; break;
+    case InstallDirectory::kRoot: value_name = "root"; break;
   }
   if (value_name == nullptr) return {};
   RegKey key;

@@ -144,15 +144,9 @@ TEST_P(Unregistration, RemovesWhatTheVersionTestAndTheOtherProductsAllow) {
       "HKEY_CLASSES_ROOT\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}\\InprocServer32", "",
       "C:\\Other\\libhandler.dll");
   switch (c.options) {
-    case Options::kEmpty:
-      m.registry.SeedKey(kOptionsKey);
-      break;
-    case Options::kOtherProduct:
-      m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
-      break;
-    case Options::kMissing:
-      m.registry.Erase(kOptionsKey);
-      break;
+    case Options::kEmpty: m.registry.SeedKey(kOptionsKey); break;
+    case Options::kOtherProduct: m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host"); break;
+    case Options::kMissing: m.registry.Erase(kOptionsKey); break;
     case Options::kUnopenable:
       m.registry.SeedString(kOptionsKey, "hvx", "Tolvane Host");
       m.registry.InjectFault({RegOp::kOpenKey, kOptionsKey});
@@ -163,17 +157,12 @@ TEST_P(Unregistration, RemovesWhatTheVersionTestAndTheOtherProductsAllow) {
       break;
   }
   switch (c.marker) {
-    case Marker::kThisVersion:
-      break;
+    case Marker::kThisVersion: break;
     case Marker::kOtherVersion:
       m.registry.SeedString(kMarkerKey, "", "PLG Application 3700");
       break;
-    case Marker::kMissing:
-      m.registry.Erase(kMarkerKey);
-      break;
-    case Marker::kUnreadable:
-      m.registry.InjectFault({RegOp::kQueryValue, kMarkerKey, ""});
-      break;
+    case Marker::kMissing: m.registry.Erase(kMarkerKey); break;
+    case Marker::kUnreadable: m.registry.InjectFault({RegOp::kQueryValue, kMarkerKey, ""}); break;
   }
 
   UnregisterClasses(m);

@@ -64,17 +64,13 @@ VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string
   for (RegistryChange& change : plan.changes) {
     VerifyFinding finding;
     switch (change.kind) {
-      case RegistryChange::Kind::kAddKey:
-        finding.kind = VerifyFinding::Kind::kMissing;
-        break;
+      case RegistryChange::Kind::kAddKey: finding.kind = VerifyFinding::Kind::kMissing; break;
       case RegistryChange::Kind::kSetValue:
         finding.kind =
             change.had_value ? VerifyFinding::Kind::kDifferent : VerifyFinding::Kind::kMissing;
         break;
       case RegistryChange::Kind::kRemoveKey:
-      case RegistryChange::Kind::kRemoveValue:
-        finding.kind = VerifyFinding::Kind::kLeftOver;
-        break;
+      case RegistryChange::Kind::kRemoveValue: finding.kind = VerifyFinding::Kind::kLeftOver; break;
     }
     finding.change = std::move(change);
     result.findings.push_back(std::move(finding));

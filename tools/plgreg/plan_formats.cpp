@@ -59,14 +59,10 @@ nlohmann::ordered_json ValueJson(ValueType type, const std::vector<std::uint8_t>
 
 const char* KindName(RegistryChange::Kind kind) {
   switch (kind) {
-    case RegistryChange::Kind::kAddKey:
-      return "add key";
-    case RegistryChange::Kind::kRemoveKey:
-      return "remove key";
-    case RegistryChange::Kind::kSetValue:
-      return "set value";
-    case RegistryChange::Kind::kRemoveValue:
-      return "remove value";
+    case RegistryChange::Kind::kAddKey: return "add key";
+    case RegistryChange::Kind::kRemoveKey: return "remove key";
+    case RegistryChange::Kind::kSetValue: return "set value";
+    case RegistryChange::Kind::kRemoveValue: return "remove value";
   }
   return "?";
 }
@@ -76,35 +72,16 @@ const char* KindName(RegistryChange::Kind kind) {
 // normalization keeps them.
 void AppendEscaped(char c, std::string* escaped) {
   switch (c) {
-    case '&':
-      *escaped += "&amp;";
-      break;
-    case '<':
-      *escaped += "&lt;";
-      break;
-    case '>':
-      *escaped += "&gt;";
-      break;
-    case '"':
-      *escaped += "&quot;";
-      break;
-    case '\n':
-      *escaped += "&#10;";
-      break;
-    case '\r':
-      *escaped += "&#13;";
-      break;
-    case '\t':
-      *escaped += "&#9;";
-      break;
-    case '[':
-      *escaped += "[\\[]";
-      break;
-    case ']':
-      *escaped += "[\\]]";
-      break;
-    default:
-      *escaped += c;
+    case '&': *escaped += "&amp;"; break;
+    case '<': *escaped += "&lt;"; break;
+    case '>': *escaped += "&gt;"; break;
+    case '"': *escaped += "&quot;"; break;
+    case '\n': *escaped += "&#10;"; break;
+    case '\r': *escaped += "&#13;"; break;
+    case '\t': *escaped += "&#9;"; break;
+    case '[': *escaped += "[\\[]"; break;
+    case ']': *escaped += "[\\]]"; break;
+    default: *escaped += c;
   }
 }
 
@@ -214,20 +191,13 @@ constexpr char kComponentGuid[] = "{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}";
 
 std::string TypeName(ValueType type) {
   switch (type) {
-    case kRegNone:
-      return "REG_NONE";
-    case kRegSz:
-      return "REG_SZ";
-    case kRegExpandSz:
-      return "REG_EXPAND_SZ";
-    case kRegBinary:
-      return "REG_BINARY";
-    case kRegDword:
-      return "REG_DWORD";
-    case kRegMultiSz:
-      return "REG_MULTI_SZ";
-    default:
-      return std::to_string(type);
+    case kRegNone: return "REG_NONE";
+    case kRegSz: return "REG_SZ";
+    case kRegExpandSz: return "REG_EXPAND_SZ";
+    case kRegBinary: return "REG_BINARY";
+    case kRegDword: return "REG_DWORD";
+    case kRegMultiSz: return "REG_MULTI_SZ";
+    default: return std::to_string(type);
   }
 }
 
