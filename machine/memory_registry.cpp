@@ -113,26 +113,16 @@ struct MemoryRegistry::Node : std::enable_shared_from_this<Node> {
 
 const char* RegOpName(RegOp op) {
   switch (op) {
-    case RegOp::kCreateKey:
-      return "CreateKey";
-    case RegOp::kOpenKey:
-      return "OpenKey";
-    case RegOp::kSetValue:
-      return "SetValue";
-    case RegOp::kQueryValue:
-      return "QueryValue";
-    case RegOp::kQueryInfo:
-      return "QueryInfo";
-    case RegOp::kEnumKey:
-      return "EnumKey";
-    case RegOp::kDeleteKey:
-      return "DeleteKey";
-    case RegOp::kDeleteValue:
-      return "DeleteValue";
-    case RegOp::kAny:
-      return "Any";
-    case RegOp::kEnumValue:
-      return "EnumValue";
+    case RegOp::kCreateKey: return "CreateKey";
+    case RegOp::kOpenKey: return "OpenKey";
+    case RegOp::kSetValue: return "SetValue";
+    case RegOp::kQueryValue: return "QueryValue";
+    case RegOp::kQueryInfo: return "QueryInfo";
+    case RegOp::kEnumKey: return "EnumKey";
+    case RegOp::kDeleteKey: return "DeleteKey";
+    case RegOp::kDeleteValue: return "DeleteValue";
+    case RegOp::kAny: return "Any";
+    case RegOp::kEnumValue: return "EnumValue";
   }
   return "?";
 }
@@ -229,20 +219,18 @@ MemoryRegistry::FindHandle(KeyHandle handle) const {
 }
 
 // Refusals every call that takes a subkey path makes before it looks.
-RegStatus MemoryRegistry::CheckSubkeyPath(std::string_view path) const {
+RegStatus MemoryRegistry::EnterSubkeyCall(RegOp op, const RegKey& parent, std::string_view path,
+                                          Node** node) {
+  if (RegStatus fault = Intercept(op, JoinPath(parent.path(), path), {})) return fault;
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
   if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
-  return kSuccess;
+  return NodeFor(parent, node);
 }
 
 RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent, std::string_view path, RegAccess,
                                       KeyHandle* handle) {
-  if (RegStatus fault = Intercept(RegOp::kCreateKey, JoinPath(parent.path(), path), {})) {
-    return fault;
-  }
-  if (RegStatus status = CheckSubkeyPath(path)) return status;
   Node* node = nullptr;
-  if (RegStatus status = NodeFor(parent, &node)) return status;
+  if (RegStatus status = EnterSubkeyCall(RegOp::kCreateKey, parent, path, &node)) return status;
   const bool names_fit =
       EachKeyName(path, [](std::string_view part) { return part.size() <= kMaxKeyNameLength; });
   if (!names_fit) return kErrorInvalidParameter;
@@ -257,12 +245,8 @@ RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent, std::string_view pat
 
 RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path, RegAccess,
                                     KeyHandle* handle) {
-  if (RegStatus fault = Intercept(RegOp::kOpenKey, JoinPath(parent.path(), path), {})) {
-    return fault;
-  }
-  if (RegStatus status = CheckSubkeyPath(path)) return status;
   Node* node = nullptr;
-  if (RegStatus status = NodeFor(parent, &node)) return status;
+  if (RegStatus status = EnterSubkeyCall(RegOp::kOpenKey, parent, path, &node)) return status;
   RegStatus status = kSuccess;
   EachKeyName(path, [&](std::string_view part) {
     if (part.size() > kMaxKeyNameLength) {

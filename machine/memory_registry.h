@@ -155,7 +155,10 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   RegStatus NodeFor(const RegKey& key, Node** node) const;
   std::vector<std::pair<KeyHandle, std::shared_ptr<Node>>>::const_iterator FindHandle(
       KeyHandle handle) const;
-  RegStatus CheckSubkeyPath(std::string_view path) const;
+  // What creating or opening `path` beneath `parent` checks first: an
+  // injected fault, the path's form and length, the parent's handle. Gives
+  // the parent's node.
+  RegStatus EnterSubkeyCall(RegOp op, const RegKey& parent, std::string_view path, Node** node);
   RegStatus ChildToEnumerate(const RegKey& key, std::uint32_t index, std::size_t capacity,
                              const Node** child);
   KeyHandle AddHandle(Node* node);
