@@ -6,6 +6,7 @@
 
 #include "platform/registry_data.h"
 #include "platform/registry_names.h"
+#include "registry/registry_paths.h"
 #include "tools/plgreg/text_encoding.h"
 
 namespace plg::tool {
@@ -187,6 +188,19 @@ bool StartsWithFolded(std::string_view text, std::string_view prefix) {
 // The fragment's component: its identity stays with this product version.
 constexpr char kComponentGuid[] = "{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}";
 
+// The Dir values the fragment searches for, in this order.
+constexpr const char* kDirectoryValues[] = {"bin", "help", "lib"};
+
+// "KELSYS_BIN", "KELSYS_HELP", "KELSYS_LIB": the property the fragment
+// defines for the shared system's directory `value_name` of its Dir key.
+std::string DirectoryProperty(const char* value_name) {
+  std::string property = std::string(kSharedSystemNameUpper) + "_";
+  for (const char* c = value_name; *c != 0; ++c) {
+    property += static_cast<char>(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c);
+  }
+  return property;
+}
+
 }  // namespace
 
 std::string TypeName(ValueType type) {
@@ -208,13 +222,12 @@ std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes, RegFileF
 std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<RegistryChange>& changes,
                             const WxsSubstitutions& substitutions, const std::string& dir_key) {
   Replacements replacements = {{header.module_path, "[#" + substitutions.file_id + "]"}};
-  const std::pair<const std::string*, const char*> directories[] = {
-      {&substitutions.bin, kBinProperty},
-      {&substitutions.help, kHelpProperty},
-      {&substitutions.lib, kLibProperty},
-  };
-  for (const auto& [text, property] : directories) {
-    if (!text->empty()) replacements.emplace_back(*text, std::string("[") + property + "]");
+  const std::string* directories[] = {&substitutions.bin, &substitutions.help, &substitutions.lib};
+  for (std::size_t i = 0; i < std::size(directories); ++i) {
+    if (!directories[i]->empty()) {
+      replacements.emplace_back(*directories[i],
+                                "[" + DirectoryProperty(kDirectoryValues[i]) + "]");
+    }
   }
 
   std::string body;
@@ -258,19 +271,19 @@ std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<Registry
          (registers ? "writes" : "leaves") + ", for a package that installs the module as File " +
          AnsiToUtf8(substitutions.file_id) + " (WiX v3).\n";
   xml += "     The shared system's directories come from its Dir key at installation (" +
-         std::string(kBinProperty) + ", " + kHelpProperty + ", " + kLibProperty + ").\n";
+         DirectoryProperty("bin") + ", " + DirectoryProperty("help") + ", " +
+         DirectoryProperty("lib") + ").\n";
   xml +=
       "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
       "     machine this plan was made for: they keep its paths, and the package adds no\n"
       "     verb for a release installed later. -->\n";
   xml += "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n";
   xml += "  <Fragment>\n";
-  const std::pair<const char*, const char*> searches[] = {
-      {kBinProperty, "bin"}, {kHelpProperty, "help"}, {kLibProperty, "lib"}};
-  for (const auto& [property, name] : searches) {
-    xml += std::string("    <Property Id=\"") + property + "\">\n";
-    xml += std::string("      <RegistrySearch Id=\"Kelsys_") + name + "\" Root=\"HKLM\" Key=\"" +
-           Attribute(dir_key) + "\" Name=\"" + name + "\" Type=\"raw\" Win64=\"yes\" />\n";
+  for (const char* name : kDirectoryValues) {
+    xml += "    <Property Id=\"" + DirectoryProperty(name) + "\">\n";
+    xml += std::string("      <RegistrySearch Id=\"") + kSharedSystemName + "_" + name +
+           "\" Root=\"HKLM\" Key=\"" + Attribute(dir_key) + "\" Name=\"" + name +
+           "\" Type=\"raw\" Win64=\"yes\" />\n";
     xml += "    </Property>\n";
   }
   xml += "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n";

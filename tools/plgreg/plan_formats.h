@@ -34,12 +34,6 @@ struct WxsSubstitutions {
   std::string snapshot_prefix;
 };
 
-// The properties the fragment defines for the directories, and where their
-// RegistrySearch reads them (HKLM, 64-bit view).
-inline constexpr char kBinProperty[] = "KELSYS_BIN";
-inline constexpr char kHelpProperty[] = "KELSYS_HELP";
-inline constexpr char kLibProperty[] = "KELSYS_LIB";
-
 // A WiX v3 fragment (UTF-8), as msitools' wixl compiles it into a package
 // together with a product that installs the module with File id
 // `substitutions.file_id`: a Property with a RegistrySearch for each
