@@ -280,7 +280,7 @@ def wine_benchmarks(lab, options, removal_sections):
                               for part in ("load", "call")) / 1e6)
         # Both left the machine as they found it.
         for key, removed, _ in removal_sections:
-            if removed and prefix.run("reg", "query", key).returncode == 0:
+            if removed and prefix.reg("query", key).returncode == 0:
                 raise BenchError("%s is left after the timed runs" % key)
         figures["regsvr32"] = statistics.median(whole)
         figures["module_in_regsvr32"] = statistics.median(module)

@@ -656,7 +656,7 @@ def msi_repair(lab):
     checks, prefix = lab.checks, lab.prefix
     before, installed = install_package(lab, *SEED_TWO_VIEWS)
     os.remove(prefix.unix_path(MODULE_PATH))
-    prefix.run("reg", "delete", "HKCR\\Pellagor Language", "/f", check=True)
+    prefix.reg("delete", "HKCR\\Pellagor Language", "/f", check=True)
     repair = lab.msiexec("/fa", lab.product_code, wanted=None, debug="fixme+all")
     if repair.code != 0:
         checks.true(repair.code == 1 and WINE_REPAIR_REFUSED in repair.stderr,

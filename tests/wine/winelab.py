@@ -118,6 +118,10 @@ class Run:
             "\n".join(self.stderr.splitlines()[-20:]))
 
 
+# What Wine's start.exe prints when the loader could not run a program.
+NOT_STARTED = "Application could not be started"
+
+
 class Prefix:
     """One scenario's prefix, copied from the template."""
 
@@ -148,7 +152,19 @@ class Prefix:
 
     def run(self, *args, debug=None, check=False, timeout=120):
         """Runs `wine ARGS...`; output goes to files, since a persistent
-        server keeps inherited pipes open."""
+        server keeps inherited pipes open. A program Wine could not start
+        (start.exe's "Application could not be started", seen while the
+        prefix's server was going down between two programs) never ran, and
+        is started once more."""
+        result = self._run_once(args, debug, timeout)
+        if result.returncode != 0 and NOT_STARTED in result.stdout + result.stderr:
+            time.sleep(1)
+            result = self._run_once(args, debug, timeout)
+        if check and result.returncode != 0:
+            raise WineError(result.describe())
+        return result
+
+    def _run_once(self, args, debug, timeout):
         self._runs += 1
         stem = os.path.join(self.logs, "%02d-%s" % (self._runs,
                                                     re.sub(r"\W+", "_", args[0])[-30:]))
@@ -158,35 +174,38 @@ class Prefix:
         with open(stem + ".out", "wb") as out, open(stem + ".err", "wb") as err:
             process = subprocess.run([WINE, *args], env=env, stdout=out, stderr=err,
                                      stdin=subprocess.DEVNULL, timeout=timeout)
-        result = Run([WINE, *args], process.returncode, read_text(stem + ".out"),
-                     read_text(stem + ".err"))
-        if check and result.returncode != 0:
-            raise WineError(result.describe())
-        return result
+        return Run([WINE, *args], process.returncode, read_text(stem + ".out"),
+                   read_text(stem + ".err"))
 
     def start(self, args, debug=None):
         """Starts `wine ARGS...` without waiting, for a program that waits
         for someone or must be watched while it runs."""
         return Started(self, args, debug)
 
+    def reg(self, *args, check=False):
+        """Runs Wine's `reg ARGS...`. reg exiting 1 without a word has been
+        seen too, while a persistent server was starting up; every `reg`
+        command used here may be repeated, so such a run is tried again."""
+        result = self.run("reg", *args)
+        if result.returncode != 0 and not (result.stdout + result.stderr).strip():
+            time.sleep(1)
+            result = self.run("reg", *args)
+        if check and result.returncode != 0:
+            raise WineError(result.describe())
+        return result
+
     def reg_import(self, reg_file):
-        self.run("reg", "import", os.path.abspath(reg_file), check=True)
+        self.reg("import", os.path.abspath(reg_file), check=True)
 
     def reg_set_string(self, key, name, data):
-        self.run("reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f",
-                 check=True)
+        self.reg("add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f", check=True)
 
     def reg_export_text(self, key):
         """What `reg export` writes for `key`, decoded, or None if absent."""
         target = os.path.join(self.logs, "export.reg")
         with contextlib.suppress(FileNotFoundError):
             os.remove(target)
-        result = self.run("reg", "export", key, target, "/y")
-        if result.returncode != 0 and not (result.stdout + result.stderr).strip():
-            # Seen once: reg exited 1 with no word while a persistent
-            # wineserver was starting up; a second try has always answered.
-            time.sleep(1)
-            result = self.run("reg", "export", key, target, "/y")
+        result = self.reg("export", key, target, "/y")
         if result.returncode != 0:
             if "Unable to find" in result.stdout + result.stderr:
                 return None
