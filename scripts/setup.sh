@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev                         # fuzzer and sanitizer runtimes
   libbenchmark-dev                                 # bench/ (Google Benchmark)
   wixl msitools                                    # the Windows Installer package
+  osslsigncode openssl                             # signing the release artifacts
 )
 
 missing=()
