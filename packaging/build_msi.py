@@ -3,8 +3,7 @@
 
   build_msi.py --output PACKAGE.msi [--define NAME=VALUE ...] SOURCE.wxs...
 
-wixl 0.101 compiles these sources except for two things, which this script
-completes:
+wixl 0.101 compiles these sources except for what this script completes:
 - custom actions that run an executable from a directory (CustomAction with
   Directory and ExeCommand, type 34): wixl drops them with a warning. They
   are taken out before wixl sees them, written as CustomAction rows (type 34
@@ -16,20 +15,48 @@ completes:
 - registry keys with no value to write (RegistryKey with
   ForceCreateOnInstall="yes" and no RegistryValue): wixl writes no row for
   them. They become Registry rows named "+" (create the key on
-  installation), imported like the custom actions.
+  installation), imported like the custom actions;
+- launch conditions (Condition with Message under the Product), which wixl
+  refuses: LaunchCondition rows;
+- MajorUpgrade's AllowSameVersionUpgrades="yes", which wixl ignores: the
+  upgrade row's maximum version becomes inclusive;
+- RegistryValue Type="expandable", which wixl writes as a plain string: the
+  row's value gets the "#%" of REG_EXPAND_SZ;
+- the File table's Version and Language, which wixl leaves empty (hashing
+  every file instead): each file with a version record gets its version
+  and language, and loses its MsiFileHash row.
+
+The package is reproducible: the same inputs give the same bytes.
+- A Product with Id="*" gets a ProductCode derived from its UpgradeCode,
+  its version and the content of the sources and of every file the
+  defines name (a name-based UUID, RFC 4122 version 5): the same inputs
+  give the same product, any change a new one.
+- The summary's times and the cabinet's file dates are SOURCE_DATE_EPOCH
+  (the environment's; else the last commit's time; else 1980-01-01).
+- The PackageCode (the summary's revision number) is derived from the
+  finished package's bytes.
 It then checks that every custom action the execution sequence names has
 its row.
 
-Debian packages wixl and msitools. Standard library otherwise.
+Debian packages wixl, msitools, python3-pefile and python3-olefile.
 """
 
 import argparse
+import collections
+import datetime
 import hashlib
 import os
+import re
+import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import uuid
 import xml.etree.ElementTree as ET
+
+import olefile
+import pefile
 
 NAMESPACE = "http://schemas.microsoft.com/wix/2006/wi"
 NS = "{%s}" % NAMESPACE
@@ -51,9 +78,26 @@ EXECUTE_BITS = {
 COLUMNS = {
     "CustomAction": ["Action", "Type", "Source", "Target"],
     "Registry": ["Registry", "Root", "Key", "Name", "Component_"],
+    "LaunchCondition": ["Condition", "Description"],
 }
 INTEGER_COLUMNS = {"Type", "Root"}
 ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
+# The Upgrade table's msidbUpgradeAttributesVersionMaxInclusive.
+VERSION_MAX_INCLUSIVE = 0x200
+# Summary information: the revision number holds the PackageCode; the
+# creation and last-saved times are FILETIMEs.
+SUMMARY_STREAM = "\x05SummaryInformation"
+PID_REVISION, PID_CREATED, PID_LAST_SAVED = 9, 12, 13
+VT_LPSTR, VT_FILETIME = 30, 64
+FILETIME_EPOCH = 116444736000000000     # 1970-01-01 in 100 ns since 1601
+NO_GUID = "{00000000-0000-0000-0000-000000000000}"
+# Cabinets hold DOS dates, which start in 1980.
+EARLIEST_DATE = 315532800
+
+# What the sources ask of the package beyond what wixl writes.
+Completion = collections.namedtuple(
+    "Completion", "copies actions keys launch_conditions same_version_upgrade "
+                  "expandable file_sources")
 
 
 class BuildError(Exception):
@@ -79,21 +123,68 @@ def action_type(element):
     return kind
 
 
-def split_sources(sources, work):
-    """Writes each source into `work` without its directory custom actions
-    and with its fragments' properties moved into the product; returns the
-    copies and the rows of those actions."""
+def substitute(text, defines):
+    """`text` with each $(var.NAME) replaced by its define."""
+    def value(match):
+        if match.group(1) not in defines:
+            raise BuildError("$(var.%s) is not defined" % match.group(1))
+        return defines[match.group(1)]
+    return re.sub(r"\$\(var\.([A-Za-z0-9_.]+)\)", value, text or "")
+
+
+def payload_digest(sources, defines):
+    """SHA-256 over the sources and every define, a file's by its content."""
+    digest = hashlib.sha256()
+    for source in sources:
+        with open(source, "rb") as f:
+            digest.update(f.read())
+    for name in sorted(defines):
+        digest.update(b"\0" + name.encode("utf-8") + b"=")
+        if os.path.isfile(defines[name]):
+            with open(defines[name], "rb") as f:
+                digest.update(hashlib.sha256(f.read()).digest())
+        else:
+            digest.update(defines[name].encode("utf-8"))
+    return digest.hexdigest()
+
+
+def derived_guid(namespace, name):
+    return "{%s}" % str(uuid.uuid5(uuid.UUID(namespace), name)).upper()
+
+
+def split_sources(sources, work, defines):
+    """Writes each source into `work` without what wixl cannot compile, and
+    with a derived ProductCode where the Product asks for one ("*");
+    returns a Completion with the copies and what to add to the package."""
     ET.register_namespace("", NAMESPACE)
     trees = [ET.parse(source) for source in sources]
     products = [product for tree in trees for product in tree.iter(NS + "Product")]
     if len(products) != 1:
         raise BuildError("expected one Product in the sources, found %d" % len(products))
+    product = products[0]
+    if product.get("Id") == "*":
+        upgrade_code = substitute(product.get("UpgradeCode"), defines)
+        version = substitute(product.get("Version"), defines)
+        if not upgrade_code:
+            raise BuildError("a Product with Id=\"*\" needs an UpgradeCode")
+        product.set("Id", derived_guid(upgrade_code, "%s\n%s" % (
+            version, payload_digest(sources, defines))))
+    launch_conditions = []
+    for element in product.findall(NS + "Condition"):
+        if not element.get("Message") or not (element.text or "").strip():
+            raise BuildError("a launch condition needs a Message and a condition")
+        launch_conditions.append([element.text.strip(), substitute(element.get("Message"),
+                                                                    defines)])
+        product.remove(element)
+    same_version_upgrade = False
+    for element in product.findall(NS + "MajorUpgrade"):
+        same_version_upgrade = element.attrib.pop("AllowSameVersionUpgrades", "no") == "yes"
     for tree in trees:
         for fragment in tree.iter(NS + "Fragment"):
             for element in fragment.findall(NS + "Property"):
                 fragment.remove(element)
-                products[0].append(element)
-    keys = []
+                product.append(element)
+    keys, expandable, file_sources = [], [], {}
     for tree in trees:
         for component in tree.iter(NS + "Component"):
             for element in component.findall(NS + "RegistryKey"):
@@ -106,23 +197,32 @@ def split_sources(sources, work):
                         "utf-8")).hexdigest().upper()
                     keys.append([name, str(ROOTS[root]), key, "+", component.get("Id")])
                     component.remove(element)
-    copies, rows = [], []
+            for element in component.iter(NS + "RegistryValue"):
+                if element.get("Type") == "expandable":
+                    element.set("Type", "string")
+                    expandable.append((component.get("Id"), element.get("Name") or "",
+                                       element.get("Value")))
+            for element in component.iter(NS + "File"):
+                file_sources[element.get("Id")] = substitute(element.get("Source"), defines)
+    copies, actions = [], []
     for number, (source, tree) in enumerate(zip(sources, trees)):
         for parent in tree.iter():
             for element in list(parent):
                 if (element.tag == NS + "CustomAction" and element.get("Directory")
                         and element.get("ExeCommand") is not None):
-                    rows.append((element.get("Id"), action_type(element),
-                                 element.get("Directory"), element.get("ExeCommand")))
+                    actions.append((element.get("Id"), action_type(element),
+                                    element.get("Directory"), element.get("ExeCommand")))
                     parent.remove(element)
         copy = os.path.join(work, "%d-%s" % (number, os.path.basename(source)))
         tree.write(copy, encoding="utf-8", xml_declaration=True)
         copies.append(copy)
-    return copies, rows, keys
+    return Completion(copies, actions, keys, launch_conditions, same_version_upgrade,
+                      expandable, file_sources)
 
 
-def run(args, cwd=None):
-    done = subprocess.run(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+def run(args, cwd=None, env=None):
+    done = subprocess.run(args, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, text=True)
     if done.returncode != 0:
         raise BuildError("%s failed (exit %d):\n%s" % (args[0], done.returncode, done.stdout))
     return done.stdout
@@ -134,42 +234,165 @@ def table(package, name):
     return [line.split("\t") for line in text.splitlines()[3:] if line]
 
 
+def sql_text(field):
+    if "'" in field:
+        raise BuildError("%r: a quote cannot be written with msibuild's SQL" % field)
+    return "'%s'" % field
+
+
+def sql(package, query):
+    try:
+        run(["msibuild", package, "-q", query])
+    except BuildError as error:
+        raise BuildError("%s\n%s" % (query, str(error).splitlines()[1]))
+
+
 def add_rows(package, name, rows):
     """Inserts `rows` into table `name` with msibuild's SQL (an exported and
     re-imported table would lose the tabs inside its texts)."""
     columns = COLUMNS[name]
     for row in rows:
-        if any("'" in field for field in row):
-            raise BuildError("%s row %r: a quote cannot be inserted" % (name, row[0]))
-        values = ", ".join(field if column in INTEGER_COLUMNS else "'%s'" % field
+        values = ", ".join(field if column in INTEGER_COLUMNS else sql_text(field)
                            for column, field in zip(columns, row))
-        run(["msibuild", package, "-q", "INSERT INTO `%s` (%s) VALUES (%s)" % (
-            name, ", ".join("`%s`" % column for column in columns), values)])
+        sql(package, "INSERT INTO `%s` (%s) VALUES (%s)" % (
+            name, ", ".join("`%s`" % column for column in columns), values))
+
+
+def source_date_epoch(sources):
+    """SOURCE_DATE_EPOCH, else the time of the last commit of the sources'
+    checkout, else 1980-01-01; never before 1980 (a cabinet's DOS dates)."""
+    text = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if not text:
+        done = subprocess.run(["git", "-C", os.path.dirname(sources[0]), "log", "-1",
+                               "--format=%ct"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True)
+        text = done.stdout.strip() if done.returncode == 0 else ""
+    if text and not text.isdigit():
+        raise BuildError("SOURCE_DATE_EPOCH is not a number of seconds: %r" % text)
+    return max(int(text or 0), EARLIEST_DATE)
+
+
+def dated_copies(defines, work, epoch):
+    """The defines, each file among them copied into `work` with the
+    modification time `epoch` (wixl dates the cabinet's files by it), and
+    named relative to `work` (wixl cannot open an absolute Source)."""
+    dated = {}
+    for number, (name, value) in enumerate(sorted(defines.items())):
+        if os.path.isfile(value):
+            folder = os.path.join(work, "files", str(number))
+            os.makedirs(folder)
+            copy = os.path.join(folder, os.path.basename(value))
+            shutil.copyfile(value, copy)
+            os.utime(copy, (epoch, epoch))
+            value = os.path.relpath(copy, work)
+        dated[name] = value
+    return dated
+
+
+def file_version(path):
+    """(version, language) from the version record of the PE file at
+    `path`, or None when it has none."""
+    try:
+        image = pefile.PE(path, fast_load=True)
+    except pefile.PEFormatError:
+        return None
+    image.parse_data_directories(
+        directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    if not getattr(image, "VS_FIXEDFILEINFO", None):
+        return None
+    fixed = image.VS_FIXEDFILEINFO[0]
+    version = "%d.%d.%d.%d" % (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                               fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF)
+    languages = []
+    for info in getattr(image, "FileInfo", []):
+        for entry in info:
+            for var in getattr(entry, "Var", []):
+                for key, value in var.entry.items():
+                    if key in ("Translation", b"Translation"):
+                        text = value.decode() if isinstance(value, bytes) else value
+                        languages.append(int(text.split()[0], 16))
+    return version, str(languages[0]) if languages else "0"
+
+
+def add_file_versions(package, file_sources):
+    """Each file with a version record gets its Version and Language; its
+    MsiFileHash row goes, as the installer wants for a versioned file."""
+    for file_id, source in sorted(file_sources.items()):
+        found = file_version(source) if os.path.isfile(source) else None
+        if found:
+            sql(package, "UPDATE `File` SET `Version`=%s, `Language`=%s WHERE `File`=%s"
+                % (sql_text(found[0]), sql_text(found[1]), sql_text(file_id)))
+            sql(package, "DELETE FROM `MsiFileHash` WHERE `File_`=%s" % sql_text(file_id))
+
+
+def summary_fields(stream):
+    """{property id: (offset of its value, type)} in a summary stream."""
+    section = struct.unpack_from("<I", stream, 44)[0]
+    count = struct.unpack_from("<I", stream, section + 4)[0]
+    fields = {}
+    for number in range(count):
+        pid, offset = struct.unpack_from("<II", stream, section + 8 + 8 * number)
+        fields[pid] = (section + offset + 4, struct.unpack_from("<I", stream,
+                                                               section + offset)[0])
+    return fields
+
+
+def set_summary(package, epoch, package_code):
+    """Sets the summary's creation and last-saved times to `epoch` and its
+    revision number to `package_code`, in place (the fields keep their size)."""
+    with olefile.OleFileIO(package, write_mode=True) as ole:
+        stream = bytearray(ole.openstream(SUMMARY_STREAM).read())
+        fields = summary_fields(stream)
+        for pid in (PID_CREATED, PID_LAST_SAVED):
+            if pid in fields and fields[pid][1] == VT_FILETIME:
+                struct.pack_into("<Q", stream, fields[pid][0],
+                                 FILETIME_EPOCH + epoch * 10000000)
+        offset, kind = fields.get(PID_REVISION, (None, None))
+        if kind != VT_LPSTR or struct.unpack_from("<I", stream, offset)[0] != len(NO_GUID) + 1:
+            raise BuildError("the summary has no package code to set")
+        stream[offset + 4:offset + 4 + len(NO_GUID)] = package_code.encode("ascii")
+        ole.write_stream(SUMMARY_STREAM, bytes(stream))
 
 
 def build(output, sources, defines):
+    epoch = source_date_epoch(sources)
     with tempfile.TemporaryDirectory(prefix="build_msi-") as work:
-        copies, rows, keys = split_sources(sources, work)
+        completion = split_sources(sources, work, defines)
         command = ["wixl", "-a", "x64", "-o", output]
-        for define in defines:
-            name, _, value = define.partition("=")
-            # wixl takes a File's Source relative to the folder it runs in
-            # and cannot open an absolute one.
-            if os.path.isabs(value) and os.path.isfile(value):
-                value = os.path.relpath(value, work)
+        for name, value in dated_copies(defines, work, epoch).items():
             command += ["-D", "%s=%s" % (name, value)]
-        run(command + copies, cwd=work)
+        # The cabinet's DOS dates are local times: UTC, the same on every machine.
+        run(command + completion.copies, cwd=work, env=dict(os.environ, TZ="UTC"))
     add_rows(output, "CustomAction", [[name, str(kind), directory, target]
-                                      for name, kind, directory, target in rows])
-    add_rows(output, "Registry", keys)
+                                      for name, kind, directory, target in completion.actions])
+    add_rows(output, "Registry", completion.keys)
+    add_rows(output, "LaunchCondition", completion.launch_conditions)
+    if completion.same_version_upgrade:
+        # Attributes is part of the Upgrade table's key: the row is replaced.
+        for row in table(output, "Upgrade"):
+            if row[6] == "WIX_UPGRADE_DETECTED":
+                sql(output, "DELETE FROM `Upgrade` WHERE `ActionProperty`="
+                    "'WIX_UPGRADE_DETECTED'")
+                row[4] = str(int(row[4]) | VERSION_MAX_INCLUSIVE)
+                columns = ["UpgradeCode", "VersionMin", "VersionMax", "Language",
+                           "Attributes", "Remove", "ActionProperty"]
+                given = [(column, field) for column, field in zip(columns, row) if field]
+                sql(output, "INSERT INTO `Upgrade` (%s) VALUES (%s)" % (
+                    ", ".join("`%s`" % column for column, _ in given),
+                    ", ".join(field if column == "Attributes" else sql_text(field)
+                              for column, field in given)))
+    for component, name, value in completion.expandable:
+        sql(output, "UPDATE `Registry` SET `Value`=%s WHERE `Component_`=%s AND `Name`=%s"
+            % (sql_text("#%" + value), sql_text(component), sql_text(name)))
+    add_file_versions(output, completion.file_sources)
     actions = {row[0] for row in table(output, "CustomAction")}
     directories = {row[0] for row in table(output, "Directory")}
-    for name, _, directory, _ in rows:
+    for name, _, directory, _ in completion.actions:
         if directory not in directories:
             raise BuildError("CustomAction %s runs in directory %s, which the package "
                              "does not have" % (name, directory))
     scheduled = {row[0] for row in table(output, "InstallExecuteSequence")}
-    for name in [row[0] for row in rows]:
+    for name in [row[0] for row in completion.actions]:
         if name not in scheduled:
             raise BuildError("CustomAction %s is not in InstallExecuteSequence" % name)
     scheduled_custom = {element.get("Action") for source in sources
@@ -177,6 +400,12 @@ def build(output, sources, defines):
     for name in scheduled_custom - actions:
         raise BuildError("InstallExecuteSequence names %s, which has no CustomAction row"
                          % name)
+    # Last, once nothing else writes the package: its times, then its code,
+    # derived from every other byte.
+    set_summary(output, epoch, NO_GUID)
+    with open(output, "rb") as f:
+        content = hashlib.sha256(f.read()).hexdigest()
+    set_summary(output, epoch, derived_guid(str(uuid.NAMESPACE_OID), content))
 
 
 def main(argv):
@@ -190,8 +419,16 @@ def main(argv):
         os.makedirs(os.path.dirname(output), exist_ok=True)
         if os.path.exists(output):
             os.remove(output)
-        build(output, [os.path.abspath(s) for s in args.sources], args.define)
-    except (BuildError, OSError, ET.ParseError, subprocess.SubprocessError) as error:
+        defines = dict(define.partition("=")[::2] for define in args.define)
+        try:
+            build(output, [os.path.abspath(s) for s in args.sources], defines)
+        except Exception:
+            # No half-made package is left for the build to take as done.
+            if os.path.exists(output):
+                os.remove(output)
+            raise
+    except (BuildError, OSError, ET.ParseError, subprocess.SubprocessError,
+            struct.error) as error:
         print("build_msi: %s" % error, file=sys.stderr)
         if os.path.exists(output):
             os.remove(output)

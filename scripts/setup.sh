@@ -13,7 +13,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libexpat1-dev    # plgreg and its tests
   clang libclang-rt-14-dev                         # fuzzer and sanitizer runtimes
   libbenchmark-dev                                 # bench/ (Google Benchmark)
-  wixl msitools                                    # the Windows Installer package
+  wixl msitools python3-olefile                    # the Windows Installer package
   osslsigncode openssl                             # signing the release artifacts
 )
 
