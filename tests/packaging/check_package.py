@@ -12,24 +12,42 @@ import subprocess
 import sys
 
 UPGRADE_CODE = "{3C1F6A2E-8B47-4D95-A0E3-5F2C7B19D864}"
-REGSVR32 = '"[System64Folder]regsvr32.exe"'
+REGISTER = '"[System64Folder]regsvr32.exe" /s /n /i:quiet '
+UNREGISTER = '"[System64Folder]regsvr32.exe" /u /s /n /i:quiet '
+INSTALLED_MODULE, REMOVED_MODULE = '"[#plgproduct.dll]"', '"[INSTALLFOLDER]plgproduct.dll"'
 # Type 34 (an executable run from a directory) + 0x400 in the script +
-# 0x800 not impersonated, + 0x100 for the rollback action.
+# 0x800 not impersonated, + 0x100 for a rollback action, + 0x40 where the
+# exit code is ignored: only the registration's failure fails the package.
 CUSTOM_ACTIONS = {
-    "RegisterModule": ("3106", "System64Folder",
-                       REGSVR32 + ' /s /n /i:quiet "[#plgproduct.dll]"'),
-    "RegisterModuleRollback": ("3362", "System64Folder",
-                               REGSVR32 + ' /u /s /n /i:quiet "[#plgproduct.dll]"'),
-    "UnregisterModule": ("3106", "System64Folder",
-                         REGSVR32 + ' /u /s /n /i:quiet "[INSTALLFOLDER]plgproduct.dll"'),
+    "RegisterModule": ("3106", "System64Folder", REGISTER + INSTALLED_MODULE),
+    "RegisterModuleRollback": ("3426", "System64Folder", UNREGISTER + INSTALLED_MODULE),
+    "RepairModuleRollback": ("3426", "System64Folder", REGISTER + INSTALLED_MODULE),
+    "UnregisterModule": ("3170", "System64Folder", UNREGISTER + REMOVED_MODULE),
+    "UnregisterModuleRollback": ("3426", "System64Folder", REGISTER + REMOVED_MODULE),
+    # Type 51, a property set from formatted text (wixl adds 0x800, which an
+    # immediate action ignores).
+    "SetARPINSTALLLOCATION": ("2099", "ARPINSTALLLOCATION", "[INSTALLFOLDER]"),
 }
-# The execution sequence in this order, with these conditions.
+# The execution sequence in this order, with these conditions: the older
+# build goes inside this transaction; each rollback comes before what it
+# undoes; the module's actions follow its component's states.
+REMOVING, INSTALLING = "Installed AND $Module=2", "$Module=3"
 ORDER = [
-    ("InstallValidate", ""), ("RemoveExistingProducts", ""), ("InstallInitialize", ""),
-    ("UnregisterModule", 'REMOVE~="ALL"'), ("RemoveFiles", ""), ("InstallFiles", ""),
-    ("RegisterModuleRollback", 'NOT REMOVE~="ALL"'), ("RegisterModule", 'NOT REMOVE~="ALL"'),
-    ("InstallFinalize", ""),
+    ("LaunchConditions", ""), ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
+    ("InstallValidate", ""), ("InstallInitialize", ""), ("RemoveExistingProducts", ""),
+    ("ProcessComponents", ""), ("UnregisterModuleRollback", REMOVING),
+    ("UnregisterModule", REMOVING), ("RemoveFiles", ""), ("InstallFiles", ""),
+    ("RegisterModuleRollback", INSTALLING + " AND NOT ?Module=3"),
+    ("RepairModuleRollback", INSTALLING + " AND ?Module=3"),
+    ("RegisterModule", INSTALLING), ("InstallFinalize", ""),
 ]
+LAUNCH_CONDITIONS = {"NOT WIX_DOWNGRADE_DETECTED", "Installed OR KELSYS_BIN",
+                     'Installed OR NOT REMOVE~="ALL"',
+                     "Installed OR (Privileged AND ALLUSERS AND NOT MSIINSTALLPERUSER=1)"}
+# Upgrade attributes: migrate features (1), maximum version inclusive
+# (0x200, a rebuild of the same version); only detect (2) for newer ones.
+UPGRADE_ATTRIBUTES, DOWNGRADE_ATTRIBUTES = "513", "2"
+MODULE_FILE_VERSION = "38.0.0.380"
 MSIDB_COMPONENT_64BIT = 256
 
 failures = []
@@ -59,7 +77,8 @@ def main(argv):
     check("SelfReg" not in msiinfo("tables", package).split(), "the package has a SelfReg table")
     properties = {name: fields[0] for name, fields in rows(package, "Property").items()}
     for name, wanted in (("ALLUSERS", "1"), ("UpgradeCode", UPGRADE_CODE),
-                         ("ProductVersion", version), ("ProductName", "Pellagor")):
+                         ("ProductVersion", version), ("ProductName", "Pellagor"),
+                         ("ARPNOMODIFY", "1"), ("ARPPRODUCTICON", "Pellagor.ico")):
         check(properties.get(name) == wanted, "property %s: expected %r, got %r"
               % (name, wanted, properties.get(name)))
 
@@ -74,6 +93,26 @@ def main(argv):
         component = components.get(fields[0], [None, None, "0"])
         check(component[1] == "INSTALLFOLDER" and int(component[2]) & MSIDB_COMPONENT_64BIT,
               "%s is not in a 64-bit component of INSTALLFOLDER: %r" % (name, component))
+    # A file with a version record is a versioned file: its version and
+    # language in the File table, no hash.
+    check(files.get("plgproduct.dll", [None] * 4)[3:5] == [MODULE_FILE_VERSION, "1033"],
+          "plgproduct.dll: version and language %r" % files.get("plgproduct.dll", [])[3:5])
+    hashed = rows(package, "MsiFileHash")
+    for name, fields in files.items():
+        check(not (fields[3] and name in hashed), "%s is versioned and hashed" % name)
+    check("Pellagor.ico" in rows(package, "Icon"), "no icon for Add/Remove Programs")
+    search = rows(package, "RegLocator").get(rows(package, "AppSearch").get("KELSYS_BIN",
+                                                                              [None])[0])
+    # Root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
+    check(search == ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"],
+          "KELSYS_BIN is not the 64-bit view's bin directory: %r" % search)
+    check(set(rows(package, "LaunchCondition")) == LAUNCH_CONDITIONS,
+          "launch conditions: %r" % sorted(rows(package, "LaunchCondition")))
+    event_source = {fields[2]: fields[3] for fields in rows(package, "Registry").values()
+                    if fields[0] == "2" and fields[1].rstrip("\\") ==
+                    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Pellagor"}
+    check(event_source == {"EventMessageFile": "#%[#plgproduct.dll]", "TypesSupported": "#7"},
+          "event source: %r" % event_source)
 
     actions = {name: tuple(fields[:3]) for name, fields in rows(package, "CustomAction").items()}
     check(actions == CUSTOM_ACTIONS, "custom actions: expected %r, got %r"
@@ -91,8 +130,10 @@ def main(argv):
 
     upgrade = [line.rstrip("\r").split("\t") for line in msiinfo("export", package, "Upgrade")
                .splitlines()[3:] if line.strip()]
-    check(any(row[0] == UPGRADE_CODE and row[2] == version and row[6] == "WIX_UPGRADE_DETECTED"
-              for row in upgrade), "no Upgrade row finds older builds: %r" % upgrade)
+    check(sorted((row[0], row[1], row[2], row[4], row[6]) for row in upgrade) == sorted([
+        (UPGRADE_CODE, "", version, UPGRADE_ATTRIBUTES, "WIX_UPGRADE_DETECTED"),
+        (UPGRADE_CODE, version, "", DOWNGRADE_ATTRIBUTES, "WIX_DOWNGRADE_DETECTED")]),
+        "Upgrade rows: %r" % upgrade)
     print("%s: %d failure(s)" % (package, len(failures)))
     return 1 if failures else 0
 

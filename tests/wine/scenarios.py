@@ -493,6 +493,7 @@ def plgreg_plans(lab):
 
 PACKAGING = os.path.join(HERE, "..", "..", "packaging")
 PACKAGE_SOURCE = os.path.join(PACKAGING, "Pellagor.wxs")
+PRODUCT_ICON = os.path.join(HERE, "..", "..", "resources", "artwork", "icon413.ico")
 PACKAGE_PATH = "C:\\plgtest\\Pellagor.msi"
 EXIT_CODE_PATH = "C:\\plgtest\\exit_code.exe"
 # plgreg.exe kept outside the product folder, to run after the removal.
@@ -511,6 +512,15 @@ INSTALLER_RECORDS = ["HKEY_CLASSES_ROOT\\Installer", UNINSTALL_KEY,
                      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"]
 # The Action ended line of a failed action: 0 in Wine's log, 3 in Windows's.
 FAILED_ACTION = r"Action ended [0-9:]+: %s\. Return value [03]\."
+
+
+def packed_guid(guid):
+    """A GUID as the installer's records key it: each group reversed, the
+    last two by pairs of digits."""
+    parts = guid.strip("{}").split("-")
+    pairs = parts[3] + parts[4]
+    return (parts[0][::-1] + parts[1][::-1] + parts[2][::-1]
+            + "".join(pairs[i + 1] + pairs[i] for i in range(0, len(pairs), 2)))
 
 
 def without_installer_records(tree):
@@ -547,20 +557,37 @@ class PackageLab(Lab):
         self.tool("exit_code", EXIT_CODE_PATH)
         self.tool("msi", PACKAGE_PATH)
         self.product_code = package_property(args.msi, "ProductCode")
+        self.version = package_property(args.msi, "ProductVersion")
         self.runs = 0
 
-    def build_package(self, name, sources, **defines):
+    def build_package(self, name, sources=(PACKAGE_SOURCE,), **defines):
         """A package built here by packaging/build_msi.py, installed in the
-        prefix; its path there."""
+        prefix; its path there. The defines default to the built package's:
+        this build's module and plgreg.exe, its icon and its version."""
         output = os.path.join(self.prefix.logs, name)
+        defines = dict(dict(ModuleFile=os.path.abspath(self.args.dll),
+                            ToolFile=os.path.abspath(self.args.tool), ProductIcon=PRODUCT_ICON,
+                            ProductVersion=self.version), **defines)
         command = [sys.executable, os.path.join(PACKAGING, "build_msi.py"), "--output", output]
         for key, value in defines.items():
             command += ["--define", "%s=%s" % (key, value)]
-        run = subprocess.run(command + sources, stdout=subprocess.PIPE,
+        run = subprocess.run(command + list(sources), stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, text=True, timeout=120)
         if run.returncode != 0:
             raise winelab.WineError("build_msi.py %s: %s" % (name, run.stdout))
         return self.prefix.install(output, "C:\\plgtest\\" + name)
+
+    def other_payload(self, name):
+        """plgreg.exe with one byte more at its end (it runs the same): a
+        payload of its own for a package of the same version; its path."""
+        copy = os.path.join(self.prefix.logs, name)
+        with open(self.args.tool, "rb") as source, open(copy, "wb") as target:
+            target.write(source.read() + b"\0")
+        return copy
+
+    def installed(self):
+        """DisplayVersion of each installed Pellagor, sorted."""
+        return installed_versions(self.snapshot())
 
     def msiexec(self, *arguments, wanted=0, debug=None):
         """msiexec ARGUMENTS /qn /l*v LOG through exit_code.exe, which sees the
@@ -627,7 +654,7 @@ def check_installed(lab, before, after, wanted, what):
                                               without_installer_records(after))
     checks.true(not outside, "%s changed keys that are not the product's:\n  %s"
                 % (what, "\n  ".join(outside)))
-    checks.equal(installed_versions(after), ["38.0.0"], "%s: installed versions" % what)
+    checks.equal(installed_versions(after), [lab.version], "%s: installed versions" % what)
     checks.true(lab.module_file_present(), "%s: the module file is missing" % what)
 
 
@@ -715,21 +742,95 @@ def msi_other_product(lab):
 @package_scenario
 def msi_upgrade(lab):
     """An older build of the package (37.0.0, same UpgradeCode), installed,
-    then this one: the major upgrade removes the older build, with its
-    unregistration, before this one registers; one product is installed,
-    and the registry is as after a first installation."""
-    checks, args = lab.checks, lab.args
-    older = lab.build_package("Pellagor-37.0.0-x64.msi", [PACKAGE_SOURCE],
-                              ModuleFile=os.path.abspath(args.dll),
-                              ToolFile=os.path.abspath(args.tool), ProductVersion="37.0.0")
+    then this one, then a build with a higher build number: each major
+    upgrade removes the build before it, with its unregistration, before
+    it registers; one product is installed each time, and the registry is
+    as after a first installation."""
+    checks = lab.checks
+    older = lab.build_package("Pellagor-37.0.0-x64.msi", ProductVersion="37.0.0")
+    major, minor, build = lab.version.split(".")
+    newer_version = "%s.%s.%d" % (major, minor, int(build) + 1)
+    newer = lab.build_package("Pellagor-%s-x64.msi" % newer_version, ProductVersion=newer_version)
     lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
     lab.msiexec("/i", older)
-    checks.equal(installed_versions(lab.snapshot()), ["37.0.0"], "installed versions, older build")
-    upgrade = lab.msiexec("/i", PACKAGE_PATH)
-    checks.true(re.search(r"Action ended [0-9:]+: RemoveExistingProducts\. Return value 1\.",
-                          upgrade.log), "the log shows no RemoveExistingProducts")
-    check_installed(lab, before, lab.snapshot(), registered_two_views(), "upgrade")
+    checks.equal(lab.installed(), ["37.0.0"], "installed versions, older build")
+    for package, version in ((PACKAGE_PATH, lab.version), (newer, newer_version)):
+        upgrade = lab.msiexec("/i", package)
+        checks.true(re.search(r"Action ended [0-9:]+: RemoveExistingProducts\. Return value 1\.",
+                              upgrade.log), "the log shows no RemoveExistingProducts")
+        after = lab.snapshot()
+        checks.tree(module_view(after), registered_two_views(), "upgrade to %s" % version)
+        checks.equal(installed_versions(after), [version], "installed versions")
+
+
+@package_scenario
+def msi_rebuild(lab):
+    """A rebuild of the same version with another payload is another
+    product, and replaces the installed one: one entry, registered. A
+    removal asked of the package that is no longer installed changes
+    nothing; removing the installed one leaves nothing of the product."""
+    checks = lab.checks
+    rebuild = lab.build_package("rebuild.msi", ToolFile=lab.other_payload("plgreg.exe"))
+    rebuild_code = package_property(lab.prefix.unix_path(rebuild), "ProductCode")
+    checks.true(rebuild_code != lab.product_code, "the rebuild has the same ProductCode")
+    before, _ = install_package(lab, *SEED_TWO_VIEWS)
+    lab.msiexec("/i", rebuild)
+    replaced = lab.snapshot()
+    check_installed(lab, before, replaced, registered_two_views(), "the rebuild")
+    checks.true(("HKEY_CLASSES_ROOT\\Installer\\Products\\" + packed_guid(rebuild_code))
+                .lower() in {key.lower() for key in replaced}, "the rebuild is not the product")
+    lab.msiexec("/x", PACKAGE_PATH, wanted=None)
+    checks.same_tree(lab.snapshot(), replaced, "HKLM\\Software after msiexec /x of a package "
+                     "that is not installed")
+    lab.msiexec("/x", rebuild)
+    checks.same_tree(without_installer_records(lab.snapshot()),
+                     winelab.merge(without_installer_records(before),
+                                   expected("unregistered_product.reg")),
+                     "HKLM\\Software after msiexec /x of the rebuild")
+    checks.equal(lab.installed(), [], "installed versions after msiexec /x")
+
+
+@package_scenario
+def msi_missing_module(lab):
+    """The module file gone (quarantined, deleted): the removal still
+    succeeds and removes what the package installed."""
+    checks = lab.checks
+    install_package(lab, *SEED_TWO_VIEWS)
+    os.remove(lab.prefix.unix_path(MODULE_PATH))
+    lab.msiexec("/x", PACKAGE_PATH)
+    checks.equal(lab.installed(), [], "installed versions after msiexec /x")
+    checks.true(not os.path.exists(lab.prefix.unix_path(INSTALLED_TOOL_PATH)),
+                "plgreg.exe is left after msiexec /x")
+
+
+# Machines the package refuses, each with the msiexec arguments tried there:
+# no shared system, the shared system in the 32-bit view only, and a
+# per-user installation asked for in both ways.
+REFUSED = [
+    ("no shared system", [], []),
+    ("32-bit view only", [os.path.join(HERE, "seed", "two_views.reg")], []),
+    ("ALLUSERS empty", SEED_TWO_VIEWS, ["ALLUSERS="]),
+    ("MSIINSTALLPERUSER", SEED_TWO_VIEWS, ["ALLUSERS=2", "MSIINSTALLPERUSER=1"]),
+]
+
+
+@package_scenario
+def msi_refused(lab):
+    """The installation fails, as Windows Installer fails it (1603; Wine
+    1627), changes nothing and leaves no file, on each machine of
+    REFUSED."""
+    checks, seeded = lab.checks, []
+    for what, seeds, properties in REFUSED:
+        lab.seed(*[seed for seed in seeds if seed not in seeded])
+        seeded.extend(seeds)
+        before = lab.snapshot()
+        run = lab.msiexec("/i", PACKAGE_PATH, *properties, wanted=None)
+        checks.true(run.code in (ERROR_INSTALL_FAILURE, ERROR_FUNCTION_FAILED),
+                    "%s: msiexec /i exit code %s, not a failure" % (what, run.code))
+        checks.same_tree(lab.snapshot(), before, "%s: HKLM\\Software" % what)
+        checks.true(not os.path.exists(lab.prefix.unix_path(INSTALLED_TOOL_PATH))
+                    and not lab.module_file_present(), "%s: files installed" % what)
 
 
 @package_scenario
@@ -785,21 +886,19 @@ def msi_failed_registration(lab):
                                               without_installer_records(after))
     checks.true(not outside, "the failed installation changed keys that are not the "
                 "product's:\n  %s" % "\n  ".join(outside))
-    if not re.search(FAILED_ACTION % "RegisterModuleRollback", rollback):
+    removed = re.search(r"Action start [0-9:]+: RemoveFiles\.", rollback)
+    if not (removed and undone and removed.start() < undone.start()):
         checks.same_tree(module_view(after), module_view(before),
                          "product's keys after the rollback")
         return
     # Windows Installer undoes the script in reverse order, so the module is
     # unregistered before its file goes. Wine 8 runs the custom rollback
     # action last: the file is removed first, regsvr32 cannot load the
-    # module, and what the failed registration wrote stays.
-    removed = re.search(r"Action start [0-9:]+: RemoveFiles\.", rollback)
-    checks.true(removed and undone and removed.start() < undone.start(),
-                "RegisterModuleRollback failed, and not because the rollback had removed "
-                "the module file first")
+    # module (its exit code is ignored, as a rollback's is), and what the
+    # failed registration wrote stays.
     left = winelab.registry_changes(module_view(before), module_view(after))
     checks.true(left, "nothing of the failed registration is left: did it run at all?")
-    print("rollback: RemoveFiles before RegisterModuleRollback, which failed; the failed "
+    print("rollback: RemoveFiles before RegisterModuleRollback; the failed "
           "registration's %d changes stay" % len(left))
 
 
