@@ -106,8 +106,10 @@ def main(argv):
     # Root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
     check(search == ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"],
           "KELSYS_BIN is not the 64-bit view's bin directory: %r" % search)
-    check(set(rows(package, "LaunchCondition")) == LAUNCH_CONDITIONS,
-          "launch conditions: %r" % sorted(rows(package, "LaunchCondition")))
+    launch = rows(package, "LaunchCondition")
+    check(set(launch) == LAUNCH_CONDITIONS, "launch conditions: %r" % sorted(launch))
+    check(all(message[0].startswith(("Pellagor ", "This Pellagor ", "A newer version of Pellagor"))
+              for message in launch.values()), "launch condition messages: %r" % launch)
     event_source = {fields[2]: fields[3] for fields in rows(package, "Registry").values()
                     if fields[0] == "2" and fields[1].rstrip("\\") ==
                     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Pellagor"}
