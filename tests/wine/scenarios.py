@@ -822,6 +822,51 @@ def msi_missing_module(lab):
                 "plgreg.exe is left after msiexec /x")
 
 
+# A test copy of the package whose removal fails after the unregistration,
+# as any later action of a real removal can.
+FAILING_REMOVAL = """
+    <CustomAction Id="FailRemoval" Directory="System64Folder"
+                  ExeCommand="&quot;[System64Folder]cmd.exe&quot; /c exit 7"
+                  Execute="deferred" Impersonate="no" Return="check" />
+"""
+FAILING_REMOVAL_SEQUENCE = """
+      <Custom Action="FailRemoval" Sequence="3460">REMOVE~="ALL"</Custom>
+"""
+
+
+@package_scenario
+def msi_failed_removal(lab):
+    """A removal that fails after the unregistration rolls back to a
+    working machine: the module file there and registered again
+    (UnregisterModuleRollback), nothing else changed."""
+    checks = lab.checks
+    with open(PACKAGE_SOURCE, encoding="utf-8") as f:
+        source = f.read()
+    source = source.replace("    <InstallExecuteSequence>", FAILING_REMOVAL +
+                            "    <InstallExecuteSequence>" + FAILING_REMOVAL_SEQUENCE)
+    failing = os.path.join(lab.prefix.logs, "failing_removal.wxs")
+    with open(failing, "w", encoding="utf-8") as f:
+        f.write(source)
+    package = lab.build_package("failing_removal.msi", [failing])
+    lab.seed(*SEED_TWO_VIEWS)
+    before = lab.snapshot()
+    lab.msiexec("/i", package)
+    installed = lab.snapshot()
+    removal = lab.msiexec("/x", package, wanted=ERROR_FUNCTION_FAILED)
+    checks.true(re.search(r"Action start [0-9:]+: UnregisterModuleRollback\.", removal.log),
+                "the log shows no UnregisterModuleRollback")
+    after = lab.snapshot()
+    checks.tree(module_view(after), registered_two_views(), "module's keys after the failed removal")
+    checks.true(lab.module_file_present(), "the module file is gone after the failed removal")
+    # Windows Installer restores its records of the product too; Wine 8's
+    # rollback leaves them removed, though files and registration are back.
+    if installed_versions(after) != installed_versions(installed):
+        print("Wine: the rollback did not restore the installer's records of the product")
+    checks.true(not winelab.changes_outside_product(without_installer_records(before),
+                                                    without_installer_records(after)),
+                "the failed removal changed keys that are not the product's")
+
+
 # Machines the package refuses, each with the msiexec arguments tried there:
 # no shared system, the shared system in the 32-bit view only, and a
 # per-user installation asked for in both ways.
