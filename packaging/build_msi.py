@@ -10,9 +10,12 @@ completes:
   are taken out before wixl sees them, written as CustomAction rows (type 34
   with the deferred, rollback, commit, no-impersonate and ignore-exit-code
   bits of their attributes) and imported into the package with msibuild;
-- properties defined in a Fragment (a Property with its RegistrySearch, as
-  plgreg's WiX output has them): wixl takes a Property only in the Product.
-  They are moved there, which is where linking puts them;
+- properties and launch conditions defined in a Fragment (a Property with
+  its RegistrySearch, a Condition, as plgreg's WiX output has them): wixl
+  takes them only in the Product. They are moved there, which is where
+  linking puts them;
+- components marked Permanent="yes", whose attribute wixl ignores: their
+  Permanent bit is set in the Component table;
 - registry keys with no value to write (RegistryKey with
   ForceCreateOnInstall="yes" and no RegistryValue): wixl writes no row for
   them. They become Registry rows named "+" (create the key on
@@ -41,6 +44,8 @@ ROLLBACK = 0x100
 COMMIT = 0x200
 IN_SCRIPT = 0x400
 NO_IMPERSONATE = 0x800
+# Component Attributes bit: never removed once installed.
+PERMANENT = 0x10
 EXECUTE_BITS = {
     None: 0, "immediate": 0, "deferred": IN_SCRIPT, "rollback": IN_SCRIPT | ROLLBACK,
     "commit": IN_SCRIPT | COMMIT,
@@ -90,7 +95,7 @@ def split_sources(sources, work):
         raise BuildError("expected one Product in the sources, found %d" % len(products))
     for tree in trees:
         for fragment in tree.iter(NS + "Fragment"):
-            for element in fragment.findall(NS + "Property"):
+            for element in fragment.findall(NS + "Property") + fragment.findall(NS + "Condition"):
                 fragment.remove(element)
                 products[0].append(element)
     keys = []
@@ -147,6 +152,18 @@ def add_rows(package, name, rows):
             name, ", ".join("`%s`" % column for column in columns), values)])
 
 
+def mark_permanent_components(package, sources):
+    """Sets the Permanent bit of each component whose source says
+    Permanent="yes" (wixl 0.101 ignores the attribute)."""
+    permanent = {element.get("Id") for source in sources
+                 for element in ET.parse(source).iter(NS + "Component")
+                 if element.get("Permanent") == "yes"}
+    for row in table(package, "Component"):
+        if row[0] in permanent:
+            run(["msibuild", package, "-q", "UPDATE `Component` SET `Attributes` = %d "
+                 "WHERE `Component` = '%s'" % (int(row[3]) | PERMANENT, row[0])])
+
+
 def build(output, sources, defines):
     with tempfile.TemporaryDirectory(prefix="build_msi-") as work:
         copies, rows, keys = split_sources(sources, work)
@@ -162,6 +179,7 @@ def build(output, sources, defines):
     add_rows(output, "CustomAction", [[name, str(kind), directory, target]
                                       for name, kind, directory, target in rows])
     add_rows(output, "Registry", keys)
+    mark_permanent_components(output, sources)
     actions = {row[0] for row in table(output, "CustomAction")}
     directories = {row[0] for row in table(output, "Directory")}
     for name, _, directory, _ in rows:
