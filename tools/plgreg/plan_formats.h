@@ -2,6 +2,7 @@
 // file, as a WiX v3 fragment, or as JSON.
 #pragma once
 
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
