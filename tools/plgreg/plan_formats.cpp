@@ -292,6 +292,7 @@ std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes, RegFileF
 
 std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<RegistryChange>& changes,
                             const WxsSubstitutions& substitutions, const std::string& dir_key) {
+  RefuseControlCharacterNames(changes);
   Replacements replacements;
   if (!substitutions.module_mark.empty()) {
     replacements.emplace_back(substitutions.module_mark, "[#" + substitutions.file_id + "]");
