@@ -9,9 +9,12 @@ wixl 0.101 compiles these sources except for what this script completes:
   are taken out before wixl sees them, written as CustomAction rows (type 34
   with the deferred, rollback, commit, no-impersonate and ignore-exit-code
   bits of their attributes) and imported into the package with msibuild;
-- properties defined in a Fragment (a Property with its RegistrySearch, as
-  plgreg's WiX output has them): wixl takes a Property only in the Product.
-  They are moved there, which is where linking puts them;
+- properties and launch conditions defined in a Fragment (a Property with
+  its RegistrySearch, a Condition, as plgreg's WiX output has them): wixl
+  takes them only in the Product. They are moved there, which is where
+  linking puts them;
+- components marked Permanent="yes", whose attribute wixl ignores: their
+  Permanent bit is set in the Component table;
 - registry keys with no value to write (RegistryKey with
   ForceCreateOnInstall="yes" and no RegistryValue): wixl writes no row for
   them. They become Registry rows named "+" (create the key on
@@ -82,6 +85,8 @@ COLUMNS = {
 }
 INTEGER_COLUMNS = {"Type", "Root"}
 ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
+# Component Attributes bit: never removed once installed.
+PERMANENT = 0x10
 # The Upgrade table's msidbUpgradeAttributesVersionMaxInclusive.
 VERSION_MAX_INCLUSIVE = 0x200
 # Summary information: the revision number holds the PackageCode; the
@@ -169,6 +174,11 @@ def split_sources(sources, work, defines):
             raise BuildError("a Product with Id=\"*\" needs an UpgradeCode")
         product.set("Id", derived_guid(upgrade_code, "%s\n%s" % (
             version, payload_digest(sources, defines))))
+    for tree in trees:
+        for fragment in tree.iter(NS + "Fragment"):
+            for element in fragment.findall(NS + "Property") + fragment.findall(NS + "Condition"):
+                fragment.remove(element)
+                product.append(element)
     launch_conditions = []
     for element in product.findall(NS + "Condition"):
         if not element.get("Message") or not (element.text or "").strip():
@@ -179,11 +189,6 @@ def split_sources(sources, work, defines):
     same_version_upgrade = False
     for element in product.findall(NS + "MajorUpgrade"):
         same_version_upgrade = element.attrib.pop("AllowSameVersionUpgrades", "no") == "yes"
-    for tree in trees:
-        for fragment in tree.iter(NS + "Fragment"):
-            for element in fragment.findall(NS + "Property"):
-                fragment.remove(element)
-                product.append(element)
     keys, expandable, file_sources = [], [], {}
     for tree in trees:
         for component in tree.iter(NS + "Component"):
@@ -256,6 +261,18 @@ def add_rows(package, name, rows):
                            for column, field in zip(columns, row))
         sql(package, "INSERT INTO `%s` (%s) VALUES (%s)" % (
             name, ", ".join("`%s`" % column for column in columns), values))
+
+
+def mark_permanent_components(package, sources):
+    """Sets the Permanent bit of each component whose source says
+    Permanent="yes" (wixl 0.101 ignores the attribute)."""
+    permanent = {element.get("Id") for source in sources
+                 for element in ET.parse(source).iter(NS + "Component")
+                 if element.get("Permanent") == "yes"}
+    for row in table(package, "Component"):
+        if row[0] in permanent:
+            sql(package, "UPDATE `Component` SET `Attributes` = %d WHERE `Component` = %s"
+                % (int(row[3]) | PERMANENT, sql_text(row[0])))
 
 
 def source_date_epoch(sources):
@@ -367,6 +384,7 @@ def build(output, sources, defines):
                                       for name, kind, directory, target in completion.actions])
     add_rows(output, "Registry", completion.keys)
     add_rows(output, "LaunchCondition", completion.launch_conditions)
+    mark_permanent_components(output, sources)
     if completion.same_version_upgrade:
         # Attributes is part of the Upgrade table's key: the row is replaced.
         for row in table(output, "Upgrade"):

@@ -24,7 +24,7 @@ TEST(CliTest, EverySubcommandHasHelp) {
       {{"--help"}, {"plan", "verify", "machine", "Exit codes", "3 internal error"}},
       {{"plan", "--help"},
        {"register or unregister", "--machine", "--module-path", "--format", "--file-id"}},
-      {{"verify", "--help"}, {"--machine", "--module-path", "left over", "json"}},
+      {{"verify", "--help"}, {"--machine", "--module-path", "left over", "json", "beside"}},
       {{"machine", "--help"}, {"--format"}},
   };
   for (const Help& help : cases) {
@@ -67,6 +67,9 @@ TEST(CliTest, ErrorsAreOneLineAndExitWithTheirCode) {
       {{"verify", "register"}, "register"},
       {{"verify", "--format", "reg"}, "reg"},
       {{"plan", "register", "--format", "wxs", "--file-id", "a]b"}, "--file-id"},
+      {{"plan", "register", "--format", "wxs", "--file-id", "x\"/><Evil a=\""},
+       "--file-id: must be a WiX identifier"},
+      {{"plan", "register", "--format", "wxs", "--file-id", "1st"}, "WiX identifier"},
       {{"machine", "--format", "wxs"}, "wxs"},
       {{"plan", "register", "--machine", missing}, missing + ": cannot open"},
       {{"verify", "--machine", bad_image}, bad_image + ":3: dword:"},

@@ -9,6 +9,7 @@
 
 #include "machine/builtin_machine.h"
 #include "tests/tools/plgreg_run.h"
+#include "tools/plgreg/name_uuid.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
 
@@ -94,13 +95,23 @@ TEST(FormatsTest, JsonOfAnUnregistrationNamesWhatGoes) {
 }
 
 // The fragment for a package: the module path as its File id, the shared
-// system's directories as properties searched in the 64-bit view, the
-// release verbs as the plan machine has them.
+// system's directories as properties searched in the 64-bit view, only where
+// the registration used them (not in texts that merely hold the same
+// characters), the release verbs as the plan machine has them; the shared
+// entries in a permanent component of their own; each component with a
+// KeyPath of the product's own and a GUID of its contents.
 TEST(FormatsTest, WxsOfARegistrationIsWellFormedWithTheEntries) {
   struct Case {
     std::vector<std::string> more_args;
     std::vector<std::string> fragments;
+    const char* dir_value = nullptr;  // replaced in the machine's Dir key
+    std::string dir_text;
+    ValueType dir_type = kRegSz;
+    std::string warning;
   };
+  const std::string untouched[] = {
+      "<RegistryValue Type=\"string\" Value=\"PLG Application 3800\" />",
+      "Key=\"CLSID\\[\\{]7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53[\\}]\\DefaultIcon\">"};
   const std::vector<Case> cases = {
       {{},
        {"<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">",
@@ -108,8 +119,10 @@ TEST(FormatsTest, WxsOfARegistrationIsWellFormedWithTheEntries) {
         "      <RegistrySearch Id=\"Kelsys_bin\" Root=\"HKLM\" "
         "Key=\"Software\\Tolvanics\\Kelsys\\38.0\\Dir\" Name=\"bin\" Type=\"raw\" "
         "Win64=\"yes\" />\n",
-        "Name=\"help\" Type=\"raw\" Win64=\"yes\" />", "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />",
-        "    <Component Id=\"PlgproductRegistry\" Guid=\"{", "\" Win64=\"yes\">\n",
+        "Name=\"help\" Type=\"raw\" Win64=\"yes\" />",
+        "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />",
+        "    <Component Id=\"PlgproductRegistry\" Guid=\"{",
+        "\" Win64=\"yes\">\n",
         "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor V12\" "
         "ForceCreateOnInstall=\"yes\" />\n",
         "      <RegistryKey Root=\"HKCR\" Key=\"Pellagor Language\\shell\\Open Pellagor "
@@ -123,32 +136,91 @@ TEST(FormatsTest, WxsOfARegistrationIsWellFormedWithTheEntries) {
         "Contents,[KELSYS_HELP]\\plg,Display help topics\" />",
         "<RegistryValue Name=\"Modeler.hvxl\" Type=\"string\" "
         "Value=\"[KELSYS_LIB]\\Modeler.hvxl\" />",
-        "<RegistryValue Name=\"DLL\" Type=\"string\" Value=\"[#plgproduct.dll]\" />",
+        "<RegistryValue Name=\"DLL\" Type=\"string\" Value=\"[#plgproduct.dll]\" "
+        "KeyPath=\"yes\" />",
         "        <RegistryValue Name=\"CustomModelingOn\" Type=\"integer\" Value=\"1\" />\n",
-        "        <RegistryValue Name=\"plg\" Type=\"string\" Value=\"Pellagor\" />\n",
-        "snapshot of the releases"}},
+        "    </Component>\n"
+        "    <Component Id=\"PlgproductSharedRegistry\" Guid=\"{",
+        "\" Win64=\"yes\" Permanent=\"yes\">\n"
+        "      <RegistryKey Root=\"HKCR\" Key=\".hvxl\">\n",
+        "      <RegistryKey Root=\"HKCR\" "
+        "Key=\"CLSID\\[\\{]5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4[\\}]\" "
+        "ForceCreateOnInstall=\"yes\" />\n",
+        "      <RegistryKey Root=\"HKCR\" Key=\"Tolvane Model Library\">\n",
+        "      <RegistryKey Root=\"HKLM\" Key=\"Software\\Tolvanics\\Kelsys\\38.0\\Options\">\n"
+        "        <RegistryValue Name=\"plg\" Type=\"string\" Value=\"Pellagor\" KeyPath=\"yes\" "
+        "/>\n"
+        "      </RegistryKey>\n"
+        "    </Component>\n",
+        "<Condition Message=\"The Kelsys modelling system 38.0 was not found",
+        "snapshot of the releases",
+        "It is Permanent:\n"
+        "     an installer cannot know whether another product still needs them."}},
       {{"--file-id", "Module", "--module-path", "D:\\P\\m.dll"},
        {"<RegistryValue Type=\"string\" Value=\"[#Module],1\" />",
-        "<RegistryValue Name=\"DLL\" Type=\"string\" Value=\"[#Module]\" />"}},
+        "<RegistryValue Name=\"DLL\" Type=\"string\" Value=\"[#Module]\" KeyPath=\"yes\" />"}},
+      {{},
+       {"<RegistryValue Name=\"Modeler.hvxl\" Type=\"string\" "
+        "Value=\"[KELSYS_LIB]\\Modeler.hvxl\" />"},
+       "lib",
+       "0"},
+      {{},
+       {"<RegistryValue Type=\"string\" Value=\"&quot;[KELSYS_BIN]\\TolvaneModeler.exe&quot; "
+        "/plg /Automation\" />"},
+       "bin",
+       "38"},
+      {{},
+       {"Value=\"[KELSYS_LIB]\\Modeler.hvxl\" />"},
+       "lib",
+       "%ProgramFiles%\\Kelsys\\lib",
+       kRegExpandSz,
+       "plgreg: warning: [HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir] \"lib\" is "
+       "REG_EXPAND_SZ: the module writes its data as text, a RegistrySearch does not give it "
+       "so; the fragment's condition stops an installation where the search gives a typed "
+       "value\n"},
   };
+  std::vector<std::string> guids;
   for (const Case& wxs : cases) {
+    SCOPED_TRACE(wxs.dir_text);
     std::vector<std::string> args = {"plan", "register", "--format", "wxs"};
     args.insert(args.end(), wxs.more_args.begin(), wxs.more_args.end());
-    const testing::CliRun run = Plgreg(args);
+    const std::unique_ptr<MemoryRegistry> machine = BuiltInMachine();
+    if (wxs.dir_value != nullptr) {
+      std::vector<std::uint8_t> data(wxs.dir_text.begin(), wxs.dir_text.end());
+      data.push_back(0);
+      machine->SeedValue("HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir",
+                         wxs.dir_value, wxs.dir_type, data);
+    }
+    const testing::CliRun run = testing::PlgregOn(*machine, args);
     ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_EQ(wxs.warning, run.err);
     EXPECT_EQ("", XmlProblem(run.out));
     for (const std::string& fragment : wxs.fragments) {
       EXPECT_NE(std::string::npos, run.out.find(fragment)) << fragment;
     }
+    for (const std::string& fragment : untouched) {
+      EXPECT_NE(std::string::npos, run.out.find(fragment)) << fragment;
+    }
+    const std::size_t guid = run.out.find("<Component Id=\"PlgproductRegistry\" Guid=\"");
+    ASSERT_NE(std::string::npos, guid);
+    guids.push_back(run.out.substr(guid + 42, 38));
     EXPECT_EQ(std::string::npos, run.out.find("removals"));
     // Nothing of the plan machine's paths outside the release verbs.
     std::size_t paths = 0;
     for (std::size_t at = 0; (at = run.out.find("C:\\Apps\\", at)) != std::string::npos; ++at) {
       ++paths;
     }
-    EXPECT_EQ(1u, paths);
+    // With "38" for bin, the release has no label and gets no verb.
+    EXPECT_EQ(wxs.dir_text == "38" ? 0u : 1u, paths);
     EXPECT_EQ(std::string::npos, run.out.find("plgproduct.dll,"));
   }
+  // Other entries (another File id, no verb), another GUID; the same
+  // entries from another machine (lib "0" or REG_EXPAND_SZ), the same GUID.
+  EXPECT_NE(guids[0], guids[1]);
+  EXPECT_NE(guids[0], guids[3]);
+  EXPECT_EQ(guids[2], guids[4]);
+  EXPECT_EQ(Plgreg({"plan", "register", "--format", "wxs"}).out,
+            Plgreg({"plan", "register", "--format", "wxs"}).out);
 }
 
 TEST(FormatsTest, WxsOfAnUnregistrationHasNoEntriesAndSaysSo) {
@@ -171,43 +243,52 @@ RegistryChange Set(const std::string& key, const std::string& name, ValueType ty
   return change;
 }
 
-TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
+// The fragment's GUIDs with "GUID" in their place.
+std::string WithoutGuids(std::string xml) {
+  for (std::size_t at = 0; (at = xml.find("Guid=\"{", at)) != std::string::npos;) {
+    xml.replace(at + 6, 38, "GUID");
+    at += 6;
+  }
+  return xml;
+}
+
+TEST(FormatsTest, WxsEscapesMarkupBracketsAndBracesAndNamesWhatItCannotWrite) {
   RegistryChange added;
   added.kind = RegistryChange::Kind::kAddKey;
-  added.key = "HKEY_LOCAL_MACHINE\\Software\\T [x]";
+  added.key = "HKEY_LOCAL_MACHINE\\Software\\T [x] {y}";
   RegistryChange removed = Set("HKEY_CLASSES_ROOT\\Old", "gone", kRegNone, {});
   removed.kind = RegistryChange::Kind::kRemoveValue;
   std::vector<RegistryChange> changes = {
       added,
-      Set(added.key, "", kRegSz, {'<', '[', 'a', ']', '&', '"', '\n', 0xE9, 0}),
+      Set(added.key, "", kRegSz, {'<', '[', 'a', ']', '{', '}', '&', '"', '\n', 0xE9, 0}),
       Set(added.key, "list", kRegMultiSz, {'a', 0, 'b', 0, 0}),
       Set(added.key, "bytes", kRegBinary, {0x01, 0xAB}),
       Set(added.key, "minus", kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}),
       Set(added.key, "odd--name", kRegNone, {}),
       removed,
   };
+  // The marks, and only they, become references: "MODULE" and "BIN"
+  // standing alone are text.
   WxsSubstitutions substitutions;
   substitutions.file_id = "m";
-  substitutions.bin = "C:\\[b]\\";
-  substitutions.help = "C:\\[b]\\h";
-  changes.insert(changes.end() - 1,
-                 Set(added.key, "paths", kRegSz,
-                     {'C', ':',  '\\', 'm', '.', 'd', 'l',  'l', ' ', 'C', ':',  '\\', '[', 'b',
-                      ']', '\\', 'h',  ' ', 'C', ':', '\\', '[', 'b', ']', '\\', 'x',  0}));
+  substitutions.module_mark = "<mod>";
+  substitutions.directory_marks[0] = "<bin>";
+  substitutions.directory_marks[1] = "<help>";
+  const std::string paths = "<mod> <help>\\h <bin>x MODULE BIN";
+  std::vector<std::uint8_t> data(paths.begin(), paths.end());
+  data.push_back(0);
+  changes.insert(changes.end() - 1, Set(added.key, "paths", kRegSz, data));
   const std::string xml =
       FormatPlanAsWxs({"register", "C:\\m.dll", {}}, changes, substitutions, "Software\\K\\Dir");
   EXPECT_EQ("", XmlProblem(xml));
+  const std::size_t start = xml.find("  <Fragment>\n");
+  ASSERT_NE(std::string::npos, start);
   EXPECT_EQ(
-      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-      "<!-- plgreg plan register: the registry entries the module writes, for a package that "
-      "installs the module as File m (WiX v3).\n"
-      "     The shared system's directories come from its Dir key at installation "
-      "(KELSYS_BIN, KELSYS_HELP, KELSYS_LIB).\n"
-      "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
-      "     machine this plan was made for: they keep its paths, and the package adds no\n"
-      "     verb for a release installed later. -->\n"
-      "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
       "  <Fragment>\n"
+      "    <Condition Message=\"The Kelsys modelling system 38.0 was not found: "
+      "HKLM\\Software\\K\\Dir must hold bin, and bin, help and lib as text (REG_SZ).\">"
+      "KELSYS_BIN AND NOT (KELSYS_BIN &lt;&lt; \"#\") AND NOT (KELSYS_HELP &lt;&lt; \"#\") "
+      "AND NOT (KELSYS_LIB &lt;&lt; \"#\")</Condition>\n"
       "    <Property Id=\"KELSYS_BIN\">\n"
       "      <RegistrySearch Id=\"Kelsys_bin\" Root=\"HKLM\" Key=\"Software\\K\\Dir\" "
       "Name=\"bin\" Type=\"raw\" Win64=\"yes\" />\n"
@@ -221,11 +302,10 @@ TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
       "Name=\"lib\" Type=\"raw\" Win64=\"yes\" />\n"
       "    </Property>\n"
       "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n"
-      "    <Component Id=\"PlgproductRegistry\" Guid=\"{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}\" "
-      "Win64=\"yes\">\n"
-      "      <RegistryKey Root=\"HKLM\" Key=\"Software\\T [\\[]x[\\]]\">\n"
+      "    <Component Id=\"PlgproductRegistry\" Guid=\"GUID\" Win64=\"yes\">\n"
+      "      <RegistryKey Root=\"HKLM\" Key=\"Software\\T [\\[]x[\\]] [\\{]y[\\}]\">\n"
       "        <RegistryValue Type=\"string\" "
-      "Value=\"&lt;[\\[]a[\\]]&amp;&quot;&#10;\xC3\xA9\" />\n"
+      "Value=\"&lt;[\\[]a[\\]][\\{][\\}]&amp;&quot;&#10;\xC3\xA9\" />\n"
       "        <RegistryValue Name=\"list\" Type=\"multiString\">\n"
       "          <MultiStringValue Value=\"a\" />\n"
       "          <MultiStringValue Value=\"b\" />\n"
@@ -234,14 +314,45 @@ TEST(FormatsTest, WxsEscapesMarkupAndBracketsAndNamesWhatItCannotWrite) {
       "        <RegistryValue Name=\"minus\" Type=\"integer\" Value=\"-1\" />\n"
       "        <!-- value \"odd- name\" (REG_NONE) cannot be written as a RegistryValue -->\n"
       "        <RegistryValue Name=\"paths\" Type=\"string\" "
-      "Value=\"[#m] [KELSYS_HELP] [KELSYS_BIN]x\" />\n"
+      "Value=\"[#m] [KELSYS_HELP]\\h [KELSYS_BIN]x MODULE BIN\" />\n"
       "      </RegistryKey>\n"
       "    </Component>\n"
       "    <!-- 1 removals are not part of this fragment; the reg format lists them -->\n"
       "    </ComponentGroup>\n"
       "  </Fragment>\n"
       "</Wix>\n",
-      xml);
+      WithoutGuids(xml.substr(start)));
+
+  // A text XML cannot hold is refused, naming its key and value.
+  changes.push_back(Set(added.key, "bell", kRegSz, {'a', 0x07, 0}));
+  try {
+    (void)FormatPlanAsWxs({"register", "C:\\m.dll", {}}, changes, substitutions, "K");
+    ADD_FAILURE() << "no refusal";
+  } catch (const RefusedText& refused) {
+    EXPECT_EQ(
+        "[HKEY_LOCAL_MACHINE\\Software\\T [x] {y}] \"bell\": its text holds \\x07, which "
+        "XML cannot hold; no fragment written",
+        std::string(refused.what()));
+  }
+}
+
+// Component GUIDs are version 5 UUIDs of the components' contents: the same
+// entries give the same GUID, other entries another.
+TEST(FormatsTest, NameBasedUuidsFollowTheirNames) {
+  const auto hex = [](const std::string& data) {
+    std::string text;
+    char buffer[3];
+    for (std::uint8_t byte : Sha1(data)) {
+      std::snprintf(buffer, sizeof buffer, "%02X", byte);
+      text += buffer;
+    }
+    return text;
+  };
+  EXPECT_EQ("A9993E364706816ABA3E25717850C26C9CD0D89D", hex("abc"));
+  EXPECT_EQ("291E9A6C66994949B57BA5E650361E98FC36B1BA", hex(std::string(1000, 'a')));
+  // RFC 4122's DNS namespace; the value Python's uuid.uuid5 gives.
+  EXPECT_EQ("{886313E1-3B8A-5372-9B90-0C9AEE199E5D}",
+            NameBasedUuid("{6ba7b810-9dad-11d1-80b4-00c04fd430c8}", "python.org"));
 }
 
 }  // namespace

@@ -290,5 +290,58 @@ TEST(PlanTest, MessagesOfTheRunGoToStandardErrorAndSetTheExitCode) {
   EXPECT_EQ("CtrlStreamFixedOnly", defaults->values[0].name);
 }
 
+// A key or value name with a control character is refused in every format
+// and by verify, with one line naming it: in a plan such a name could open a
+// section of its own. Names read from an image and names the registration
+// derives from its texts alike.
+TEST(PlanTest, NamesWithControlCharactersAreRefusedInEveryFormat) {
+  const std::string dir_key = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir";
+  struct Hostile {
+    const char* label;
+    std::unique_ptr<MemoryRegistry> machine;
+    std::string says;
+  };
+  std::vector<Hostile> cases;
+  // The verb takes its label from the Bin text, line break and all.
+  cases.push_back({"Bin text with a line break", BuiltInMachine(),
+                   "a key name holds a control character: [HKEY_CLASSES_ROOT\\Pellagor "
+                   "Language\\shell\\Open Pellagor V12\\n[HKEY_CLASSES_ROOT]"});
+  cases.back().machine->SeedString(
+      dir_key, "bin", "C:\\Kelsys V12\n[HKEY_CLASSES_ROOT\\command]\n@=\"forged\"\n\\bin\\");
+  // Read from an image file, beneath a key that registration rewrites.
+  const std::string image = WriteTempFile(
+      "plan_hostile.reg", FormatRegFile(ExportRegistry(*RegisteredMachine(), "HKEY_LOCAL_MACHINE",
+                                                       RegFileFormat::kRegedit4)) +
+                              "[HKEY_LOCAL_MACHINE\\Software\\Classes\\Pellagor "
+                              "Language\\shell\\a\x01"
+                              "b]\r\n\r\n");
+  std::string error;
+  cases.push_back({"a key name from an image file", LoadMachineImage(image, &error),
+                   "a key name holds a control character: [HKEY_CLASSES_ROOT\\Pellagor "
+                   "Language\\shell\\a\\x01b]"});
+  ASSERT_NE(nullptr, cases.back().machine) << error;
+  cases.push_back({"a value name", RegisteredMachine(),
+                   "a value name holds a control character: [HKEY_CLASSES_ROOT\\Pellagor "
+                   "Language] \"x\\n[HKEY_CLASSES_ROOT\\command]\""});
+  cases.back().machine->SeedString("HKEY_CLASSES_ROOT\\Pellagor Language",
+                                   "x\n[HKEY_CLASSES_ROOT\\command]", "forged");
+
+  const std::vector<std::vector<std::string>> commands = {{"plan", "register", "--format", "reg"},
+                                                          {"plan", "register", "--format", "reg4"},
+                                                          {"plan", "register", "--format", "wxs"},
+                                                          {"plan", "register", "--format", "json"},
+                                                          {"verify"},
+                                                          {"verify", "--format", "json"}};
+  for (const Hostile& hostile : cases) {
+    for (const std::vector<std::string>& command : commands) {
+      SCOPED_TRACE(std::string(hostile.label) + ": " + command[0] + " " + command.back());
+      const testing::CliRun run = testing::PlgregOn(*hostile.machine, command);
+      EXPECT_EQ(kExitUsage, run.code);
+      EXPECT_EQ("", run.out);
+      EXPECT_EQ("plgreg: " + hostile.says + "\n", run.err);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace plg::tool

@@ -54,9 +54,21 @@ TEST(VerifyTest, ARegisteredMachineIsRegistered) {
   EXPECT_EQ("", run.err);
   const testing::CliRun json = Verify(*RegisteredMachine(), {"--format", "json"});
   EXPECT_EQ(0, json.code);
-  EXPECT_EQ(nlohmann::json::parse(R"({"state": "registered", "missing": [], "different": [],
-                                      "left_over": [], "messages": []})"),
-            nlohmann::json::parse(json.out));
+  // The fields in a fixed order; "plgreg" is the version --version prints.
+  const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(json.out);
+  std::vector<std::string> fields;
+  for (const auto& item : parsed.items()) fields.push_back(item.key());
+  EXPECT_EQ((std::vector<std::string>{"schema", "plgreg", "module_path", "state", "missing",
+                                      "different", "left_over", "messages"}),
+            fields);
+  const testing::CliRun version = Plgreg({"--version"});
+  EXPECT_EQ(0, version.code);
+  ASSERT_EQ(0u, version.out.rfind("plgreg 38.0.", 0)) << version.out;
+  nlohmann::json wanted = nlohmann::json::parse(R"({"schema": 1, "plgreg": "",
+      "module_path": "C:\\Program Files\\Pellagor\\plgproduct.dll", "state": "registered",
+      "missing": [], "different": [], "left_over": [], "messages": []})");
+  wanted["plgreg"] = version.out.substr(7, version.out.size() - 8);
+  EXPECT_EQ(wanted, nlohmann::json::parse(json.out));
 }
 
 TEST(VerifyTest, NamesAnEntryRemovedByHand) {
@@ -71,7 +83,7 @@ TEST(VerifyTest, NamesAnEntryRemovedByHand) {
           "missing: [HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12\\command] "
           "@=\"\\\"C:\\\\Apps\\\\Tolvanics\\\\Kelsys V12\\\\bin\\\\TolvaneModeler.exe\\\" /plg "
           "\\\"%1\\\"\"",
-          "not registered: 3 missing, 0 different, 0 left over",
+          "partly registered: 3 missing, 0 different, 0 left over",
       }),
       Lines(run.out));
 }
@@ -84,8 +96,10 @@ TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
                       "old");
   const testing::CliRun json = Verify(*machine, {"--format", "json"});
   EXPECT_EQ(1, json.code);
+  nlohmann::json found = nlohmann::json::parse(json.out);
+  for (const char* field : {"schema", "plgreg", "module_path"}) found.erase(field);
   EXPECT_EQ(nlohmann::json::parse(R"({
-      "state": "not registered",
+      "state": "partly registered",
       "missing": [],
       "different": [{
         "key": "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization",
@@ -94,7 +108,7 @@ TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
         "now": {"type": "REG_SZ", "text": "D:\\old\\plgproduct.dll"}}],
       "left_over": [{"key": "HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V9"}],
       "messages": []})"),
-            nlohmann::json::parse(json.out));
+            found);
   const testing::CliRun run = Verify(*machine);
   EXPECT_EQ(1, run.code);
   EXPECT_EQ(
@@ -103,9 +117,70 @@ TEST(VerifyTest, NamesDifferentAndLeftOverEntries) {
           "different: [HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization] "
           "\"DLL\"=\"C:\\\\Program Files\\\\Pellagor\\\\plgproduct.dll\" "
           "(now \"DLL\"=\"D:\\\\old\\\\plgproduct.dll\")",
-          "not registered: 0 missing, 1 different, 1 left over",
+          "partly registered: 0 missing, 1 different, 1 left over",
       }),
       Lines(run.out));
+}
+
+// The state in the text's last line and in the JSON, and the exit code. The
+// shared system's Dir key, or its "bin", missing in the 64-bit view decides
+// whatever else is there; then any of the product's own values (not the
+// entries all products share) makes a machine partly registered.
+TEST(VerifyTest, TheStateSaysWhatTheMachineHolds) {
+  const std::string dir_key = plg::testing::kDirKey;
+  const auto registered_on = [](std::unique_ptr<MemoryRegistry> machine) {
+    return PlanStep(*machine, kRegister, kDefaultModulePath).after;
+  };
+  struct Case {
+    const char* label;
+    std::unique_ptr<MemoryRegistry> machine;
+    const char* state;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"clean", BuiltInMachine(), "not registered"});
+  cases.push_back({"registered", RegisteredMachine(), "registered"});
+  cases.push_back({"one value gone", RegisteredMachine(), "partly registered"});
+  cases.back().machine->EraseValue(
+      "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\Customization", "DLL");
+  cases.push_back({"only the shared entries left", RegisteredMachine(), "not registered"});
+  for (const char* key :
+       {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor", "HKEY_CLASSES_ROOT\\Pellagor Language",
+        "HKEY_CLASSES_ROOT\\.plgf", "HKEY_CLASSES_ROOT\\PLG Application",
+        "HKEY_CLASSES_ROOT\\PLG Application 3800",
+        "HKEY_CLASSES_ROOT\\CLSID\\{7C4D19A2-E60F-4b3c-9D27-B8A1F40C6E53}",
+        "HKEY_CLASSES_ROOT\\CLSID\\{9A37E4C0-61B2-0380-A5D8-4C0F27B19E35}"}) {
+    cases.back().machine->Erase(key);
+  }
+  cases.push_back(
+      {"registered, then the Dir key gone", RegisteredMachine(), "shared system missing"});
+  cases.back().machine->Erase(dir_key);
+  cases.push_back({"registered, then bin gone", RegisteredMachine(), "shared system missing"});
+  cases.back().machine->EraseValue(dir_key, "bin");
+  // Registered where there was nothing to find: "\TolvaneModeler.exe".
+  auto bare = std::make_unique<MemoryRegistry>();
+  bare->SeedKey("HKEY_CLASSES_ROOT\\CLSID");
+  cases.push_back({"registered without the shared system", registered_on(std::move(bare)),
+                   "shared system missing"});
+  auto only_32_bit = BuiltInMachine();
+  only_32_bit->Erase(dir_key);
+  cases.push_back({"registered with the 32-bit view only", registered_on(std::move(only_32_bit)),
+                   "shared system missing"});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const testing::CliRun text = Verify(*c.machine);
+    const testing::CliRun json = Verify(*c.machine, {"--format", "json"});
+    const int code = std::string(c.state) == "registered" ? 0 : 1;
+    EXPECT_EQ(code, text.code);
+    EXPECT_EQ(code, json.code);
+    ASSERT_FALSE(Lines(text.out).empty());
+    EXPECT_EQ(0u, Lines(text.out).back().rfind(std::string(c.state) + ": ", 0)) << text.out;
+    EXPECT_EQ(c.state, nlohmann::json::parse(json.out).at("state"));
+  }
+  EXPECT_EQ("shared system missing: " + dir_key +
+                " has no \"bin\" value; 0 missing, 3 "
+                "different, 1 left over",
+            Lines(Verify(*cases[5].machine).out).back());
 }
 
 TEST(VerifyTest, TheFootprintCoversWhatRegistrationTouches) {

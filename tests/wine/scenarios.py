@@ -616,9 +616,14 @@ class PackageLab(Lab):
 
     def verify(self, tool, wanted, state):
         """plgreg verify on the live registry, as a fleet's detection check
-        runs it, in both formats."""
+        runs it, in both formats: the exit code, and the state in the text's
+        last line and in the JSON, which is printed."""
         run = self.prefix.run(tool, "verify")
         self.checks.exit_code(run, wanted, "plgreg verify")
+        lines = run.stdout.strip().splitlines()
+        self.checks.true(lines and lines[-1].startswith(state + ": "),
+                         "plgreg verify: last line %r, expected the state %r"
+                         % (lines[-1:], state))
         run = self.prefix.run(tool, "verify", "--format", "json")
         self.checks.exit_code(run, wanted, "plgreg verify --format json")
         try:
@@ -626,6 +631,8 @@ class PackageLab(Lab):
         except ValueError:
             result = {}
         self.checks.equal(result.get("state"), state, "plgreg verify --format json: state")
+        print("%s verify --format json (exit code %d):\n%s" % (tool, run.returncode,
+                                                              run.stdout.strip()))
         return result
 
     def module_file_present(self):
@@ -641,11 +648,12 @@ def package_scenario(function):
     return scenario(function)
 
 
-def install_package(lab, *seeds):
-    """Seeds the machine, installs the package: (before, after)."""
+def install_package(lab, *seeds, properties=()):
+    """Seeds the machine, installs the package with the public `properties`
+    ("NAME=VALUE"): (before, after)."""
     lab.seed(*seeds)
     before = lab.snapshot()
-    lab.msiexec("/i", PACKAGE_PATH)
+    lab.msiexec("/i", PACKAGE_PATH, *properties)
     return before, lab.snapshot()
 
 
@@ -737,6 +745,42 @@ def msi_uninstall(lab):
     # The container of the class keys is there; only the keys beneath it went.
     checks.true("HKEY_CLASSES_ROOT\\CLSID" not in missing,
                 "plgreg verify names HKEY_CLASSES_ROOT\\CLSID as missing")
+
+
+# A folder of the installer's choosing, as a fleet's deployment may give.
+CUSTOM_FOLDER = "C:\\Apps\\Pellagor\\"
+
+
+@package_scenario
+def msi_detection(lab):
+    """The detection rule of a fleet's management tool: installed with
+    INSTALLFOLDER=C:\\Apps\\Pellagor\\, plgreg.exe run from that folder
+    compares the module beside it and finds the machine registered; with one
+    of the product's entries deleted, partly registered; with the shared
+    system's Dir key deleted, shared system missing, whatever else is there;
+    after the removal (a copy of plgreg.exe kept outside the folder), not
+    registered. Each state exits 1 but registered. (Wine's msiexec does not
+    find the folder of an installed product again: the removal is given
+    INSTALLFOLDER once more, or its unregistration looks for the module in
+    the default folder and fails.)"""
+    checks, prefix = lab.checks, lab.prefix
+    installed_tool = CUSTOM_FOLDER + "plgreg.exe"
+    install_package(lab, *SEED_TWO_VIEWS, properties=["INSTALLFOLDER=" + CUSTOM_FOLDER])
+    checks.true(os.path.exists(prefix.unix_path(CUSTOM_FOLDER + "plgproduct.dll")),
+                "the module is not in %s" % CUSTOM_FOLDER)
+    result = lab.verify(installed_tool, 0, "registered")
+    checks.equal(result.get("module_path"), CUSTOM_FOLDER + "plgproduct.dll",
+                 "plgreg verify --format json: module_path")
+    checks.true(re.fullmatch(r"38\.0\.[0-9]+", result.get("plgreg", "")),
+                "plgreg verify --format json: plgreg %r" % result.get("plgreg"))
+    prefix.reg("delete", "HKCR\\.plgf", "/f", check=True)
+    lab.verify(installed_tool, 1, "partly registered")
+    prefix.reg("delete", KELSYS_KEY + "\\38.0\\Dir", "/f", check=True)
+    lab.verify(installed_tool, 1, "shared system missing")
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    lab.tool("tool", TOOL_COPY_PATH)
+    lab.msiexec("/x", PACKAGE_PATH, "INSTALLFOLDER=" + CUSTOM_FOLDER)
+    lab.verify(TOOL_COPY_PATH, 1, "not registered")
 
 
 @package_scenario
@@ -972,6 +1016,30 @@ FRAGMENT_PRODUCT = os.path.join(HERE, "fragment_product.wxs")
 PLANNED_MODULE_PATH = "D:\\Build\\plgproduct.dll"
 
 
+# What the fragment's package leaves on removal: the entries every product
+# of the shared system shares, in its Permanent component.
+SHARED_ROOTS = [CLASSES_ROOT + "\\.hvxl", CLASSES_ROOT + "\\Tolvane Model Library",
+                CLASSES_ROOT + "\\CLSID\\{5E0B27C1-3A94-11D1-8C52-0060B3D2E7A4}",
+                EXPORTED_ROOT + "\\Kelsys\\38.0\\Options"]
+
+
+def shared_entries(tree):
+    return winelab.merge(*(winelab.subtree(tree, root) for root in SHARED_ROOTS))
+
+
+def host_verify_state(lab, tree, what):
+    """The state the host build's plgreg verify finds in the image of `tree`."""
+    image = os.path.join(lab.prefix.logs, "verify-%s.reg" % what.replace(" ", "-"))
+    with open(image, "wb") as f:
+        f.write(winelab.encode_reg_text(winelab.format_reg(image_of(tree))))
+    run = subprocess.run([lab.args.plgreg, "verify", "--machine", image, "--format", "json"],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    try:
+        return json.loads(run.stdout).get("state")
+    except ValueError:
+        return "exit code %d: %r" % (run.returncode, run.stderr)
+
+
 @package_scenario
 def msi_fragment(lab):
     """plgreg's WiX fragment, planned by the host build on the image of a
@@ -981,18 +1049,23 @@ def msi_fragment(lab):
     directories included (read at installation from the 64-bit view, where
     the 32-bit view would give release V11's bin and no help or lib). There
     is no difference to name: empty keys come from the Registry rows that
-    build_msi.py adds, and every text, tabs included, arrives whole."""
-    checks, args = lab.checks, lab.args
+    build_msi.py adds, and every text, tabs and braces included, arrives
+    whole. Removed, the package takes the product's own entries and keeps
+    its permanent component, the entries every product shares. On a machine
+    whose Dir key lacks bin, or gives help as a typed value (a DWORD, which
+    the search returns as "#1"), the launch condition stops the
+    installation before anything is written."""
+    checks, args, prefix = lab.checks, lab.args, lab.prefix
     if not args.plgreg or not os.path.isfile(args.plgreg):
         print("SKIPPED: no host build of plgreg at %r (build the host preset first)"
               % args.plgreg)
         return SKIPPED
     lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
-    image = os.path.join(lab.prefix.logs, "machine.reg")
+    image = os.path.join(prefix.logs, "machine.reg")
     with open(image, "wb") as f:
         f.write(winelab.encode_reg_text(winelab.format_reg(image_of(before))))
-    fragment = os.path.join(lab.prefix.logs, "fragment.wxs")
+    fragment = os.path.join(prefix.logs, "fragment.wxs")
     with open(fragment, "wb") as out:
         plan = subprocess.run([args.plgreg, "plan", "register", "--machine", image,
                                "--module-path", PLANNED_MODULE_PATH, "--format", "wxs"],
@@ -1002,8 +1075,31 @@ def msi_fragment(lab):
     package = lab.build_package("fragment.msi", [FRAGMENT_PRODUCT, fragment],
                                 ModuleFile=os.path.abspath(args.dll))
     lab.msiexec("/i", package)
-    checks.tree(module_view(lab.snapshot()), registered_two_views(),
+    installed = lab.snapshot()
+    checks.tree(module_view(installed), registered_two_views(),
                 "module's keys after the fragment's package")
+    checks.equal(host_verify_state(lab, installed, "installed"), "registered",
+                 "plgreg verify after the fragment's package")
+
+    lab.msiexec("/x", package)
+    removed = lab.snapshot()
+    checks.tree(shared_entries(removed), shared_entries(registered_two_views()),
+                "shared entries after removing the fragment's package")
+    checks.equal(host_verify_state(lab, removed, "removed"), "not registered",
+                 "plgreg verify after removing the fragment's package")
+
+    dir_key = KELSYS_KEY + "\\38.0\\Dir"
+    for what, change in (("help as a DWORD", ["add", dir_key, "/v", "help", "/t", "REG_DWORD",
+                                              "/d", "1", "/f"]),
+                         ("no bin", ["delete", dir_key, "/v", "bin", "/f"])):
+        prefix.reg(*change, check=True)
+        changed = lab.snapshot()
+        stopped = lab.msiexec("/i", package, wanted=None)
+        checks.true(stopped.code in (ERROR_INSTALL_FAILURE, ERROR_FUNCTION_FAILED),
+                    "%s: msiexec /i exit code %s, expected an installation failure"
+                    % (what, stopped.code))
+        checks.same_tree(without_installer_records(lab.snapshot()),
+                         without_installer_records(changed), "%s: HKLM\\Software" % what)
 
 
 def run_scenario(args):

@@ -1,8 +1,9 @@
 // The live registry's keys that registration reads and writes, copied into
-// an in-memory image. Windows builds only.
+// an in-memory image, and the module beside the program. Windows builds only.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,5 +16,9 @@ namespace plg::tool {
 // process sees; keys that are missing or cannot be read are left out.
 // 32-bit view keys are read through their SOFTWARE\Wow6432Node paths.
 std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& paths);
+
+// The full path of the plgproduct.dll in this program's folder, or nothing
+// when there is none.
+std::optional<std::string> ModuleBesideProgram();
 
 }  // namespace plg::tool

@@ -1,5 +1,7 @@
 #include "tools/plgreg/live_machine.h"
 
+#include <windows.h>
+
 #include "platform/win32/win32_enumerating_registry.h"
 
 namespace plg::tool {
@@ -65,6 +67,22 @@ std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& 
     CopyTree(registry, key, path, image.get(), 0);
   }
   return image;
+}
+
+std::optional<std::string> ModuleBesideProgram() {
+  // The ANSI form, as the module's own GetModuleFileNameA gives its path.
+  char program[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::nullopt;
+  std::string path(program, length);
+  const std::size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return std::nullopt;
+  path = path.substr(0, slash + 1) + "plgproduct.dll";
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return path;
 }
 
 }  // namespace plg::tool

@@ -4,7 +4,9 @@
 
 #include "machine/recording_reporter.h"
 #include "registrar/registration_driver.h"
+#include "registry/registry_paths.h"
 #include "resources/compiled_strings.h"
+#include "resources/product_strings.h"
 
 namespace plg::tool {
 
@@ -57,11 +59,72 @@ PlanResult PlanStep(const MemoryRegistry& machine, RegistrationMode mode,
   return result;
 }
 
+namespace {
+
+bool HasValue(const MemoryRegistry& machine, const std::string& key, const std::string& name) {
+  for (const RegEntry& entry : machine.Snapshot(key)) {
+    if (entry.key.empty() && entry.is_value && EqualsFolded(entry.name, name)) return true;
+  }
+  return false;
+}
+
+// What of the shared system is missing in the 64-bit view, or "".
+std::string SharedSystemMissing(const MemoryRegistry& machine) {
+  const std::string dir_key = "HKEY_LOCAL_MACHINE\\" + GetDirKeyPath();
+  if (!machine.KeyExists(dir_key)) return "no key " + dir_key;
+  if (!HasValue(machine, dir_key, "bin")) return dir_key + " has no \"bin\" value";
+  return {};
+}
+
+}  // namespace
+
+const char* StateName(VerifyState state) {
+  switch (state) {
+    case VerifyState::kRegistered: return "registered";
+    case VerifyState::kPartlyRegistered: return "partly registered";
+    case VerifyState::kNotRegistered: return "not registered";
+    case VerifyState::kSharedSystemMissing: return "shared system missing";
+  }
+  return "?";
+}
+
+bool SharedEntries::HoldsKey(const std::string& key) const {
+  return EqualsFolded(key, options_key) ||
+         std::any_of(keys.begin(), keys.end(),
+                     [&](const std::string& top) { return IsKeyOrBeneath(key, top); });
+}
+
+bool SharedEntries::HoldsValue(const std::string& key, const std::string& name) const {
+  if (EqualsFolded(key, options_key)) return EqualsFolded(name, options_value);
+  return HoldsKey(key);
+}
+
+SharedEntries GetSharedEntries() {
+  CompiledStrings strings;
+  const auto text = [&](unsigned id) { return strings.Load(id).value_or(""); };
+  SharedEntries shared;
+  shared.keys = {"HKEY_CLASSES_ROOT\\." + text(kLibraryExtension),
+                 "HKEY_CLASSES_ROOT\\" + text(kLibraryProgId),
+                 "HKEY_CLASSES_ROOT\\CLSID\\" + text(kLibraryClassId)};
+  shared.options_key = "HKEY_LOCAL_MACHINE\\" + GetOptionsKeyPath();
+  shared.options_value = text(kProductKey);
+  return shared;
+}
+
 VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path) {
-  PlanResult plan = PlanStep(machine, kRegister, module_path);
+  Run run = RunStep(machine, kRegister, module_path);
   VerifyResult result;
-  result.messages = std::move(plan.messages);
-  for (RegistryChange& change : plan.changes) {
+  result.messages = std::move(run.messages);
+  // The product's own values that the machine holds, whatever their data.
+  const SharedEntries shared = GetSharedEntries();
+  std::size_t own_present = 0;
+  for (const RegCall& call : run.calls) {
+    if (call.op == RegOp::kSetValue && call.status == kSuccess &&
+        !shared.HoldsValue(call.path, call.value) && HasValue(machine, call.path, call.value)) {
+      ++own_present;
+    }
+  }
+  for (RegistryChange& change : DiffRegistries(machine, *run.registry)) {
     VerifyFinding finding;
     switch (change.kind) {
       case RegistryChange::Kind::kAddKey: finding.kind = VerifyFinding::Kind::kMissing; break;
@@ -75,6 +138,11 @@ VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string
     finding.change = std::move(change);
     result.findings.push_back(std::move(finding));
   }
+  result.shared_system_missing = SharedSystemMissing(machine);
+  result.state = !result.shared_system_missing.empty() ? VerifyState::kSharedSystemMissing
+                 : result.findings.empty()             ? VerifyState::kRegistered
+                 : own_present == 0                    ? VerifyState::kNotRegistered
+                                                       : VerifyState::kPartlyRegistered;
   return result;
 }
 

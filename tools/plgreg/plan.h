@@ -33,13 +33,47 @@ struct VerifyFinding {
   RegistryChange change;  // what a registration would do about it
 };
 
+// What verify concludes about a machine, as its text and JSON name it.
+enum class VerifyState {
+  kRegistered,           // nothing missing, different or left over
+  kPartlyRegistered,     // some of the product's own values are there
+  kNotRegistered,        // none of the product's own values is there
+  kSharedSystemMissing,  // no Dir key, or no "bin" in it, in the 64-bit view
+};
+
+// "registered", "partly registered", "not registered", "shared system missing".
+const char* StateName(VerifyState state);
+
 struct VerifyResult {
+  VerifyState state = VerifyState::kNotRegistered;
+  // kSharedSystemMissing: what is missing, in one line.
+  std::string shared_system_missing;
   std::vector<VerifyFinding> findings;  // empty when fully registered
   std::vector<std::string> messages;    // what that registration would show
 };
 
-// Compares `machine` with what a registration would leave there.
+// Compares `machine` with what a registration would leave there. The
+// product's own values are those the registration writes, less the shared
+// entries below.
 VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path);
+
+// The entries that every product of the shared system shares: the library
+// suffix, the library ProgID and the library class (whole keys beneath
+// HKEY_CLASSES_ROOT), and the product's value in the Options key, by whose
+// presence other products' unregistrations leave the library entries alone.
+struct SharedEntries {
+  std::vector<std::string> keys;  // full paths, each with its subtree
+  std::string options_key;        // full path
+  std::string options_value;      // this product's value in it
+
+  // Whether `key` (a full path) lies in a shared key or is the Options key.
+  bool HoldsKey(const std::string& key) const;
+  // Whether the value `name` of `key` is a shared entry.
+  bool HoldsValue(const std::string& key, const std::string& name) const;
+};
+
+// The shared entries as the compiled string table names them.
+SharedEntries GetSharedEntries();
 
 // One line per finding: `missing: [KEY]`, `missing: [KEY] "name"=...`,
 // `different: [KEY] "name"=... (now ...)`, `left over: [KEY]`,

@@ -7,6 +7,7 @@
 #include "platform/registry_data.h"
 #include "platform/registry_names.h"
 #include "registry/registry_paths.h"
+#include "tools/plgreg/name_uuid.h"
 #include "tools/plgreg/text_encoding.h"
 
 namespace plg::tool {
@@ -82,26 +83,24 @@ void AppendEscaped(char c, std::string* escaped) {
     case '\t': *escaped += "&#9;"; break;
     case '[': *escaped += "[\\[]"; break;
     case ']': *escaped += "[\\]]"; break;
+    case '{': *escaped += "[\\{]"; break;
+    case '}': *escaped += "[\\}]"; break;
     default: *escaped += c;
   }
 }
 
-// Single-byte texts and the formatted references that stand for them.
+// Marks and the formatted references written in their place.
 using Replacements = std::vector<std::pair<std::string, std::string>>;
 
-// `text` escaped as UTF-8, each occurrence of a replaced text (the longest
-// where several start at one place) written as its reference.
+// `text` escaped as UTF-8, each mark written as its reference.
 std::string Attribute(const std::string& text, const Replacements& replacements = {}) {
   std::string escaped;
   for (std::size_t at = 0; at < text.size();) {
-    const std::pair<std::string, std::string>* found = nullptr;
-    for (const auto& replacement : replacements) {
-      if (text.compare(at, replacement.first.size(), replacement.first) == 0 &&
-          (found == nullptr || replacement.first.size() > found->first.size())) {
-        found = &replacement;
-      }
-    }
-    if (found != nullptr) {
+    const auto found =
+        std::find_if(replacements.begin(), replacements.end(), [&](const auto& replacement) {
+          return text.compare(at, replacement.first.size(), replacement.first) == 0;
+        });
+    if (found != replacements.end()) {
       escaped += found->second;
       at += found->first.size();
       continue;
@@ -112,24 +111,29 @@ std::string Attribute(const std::string& text, const Replacements& replacements 
   return escaped;
 }
 
-// XML 1.0 cannot carry the other control characters at all.
-bool HasControlCharacters(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 && c != '\n' && c != '\r' && c != '\t';
+bool IsControlCharacter(char c) { return static_cast<unsigned char>(c) < 0x20; }
+
+// XML 1.0 cannot carry the control characters but these three at all.
+void RefuseForXml(const RegistryChange& change, const std::string& text) {
+  const auto bad = std::find_if(text.begin(), text.end(), [](char c) {
+    return IsControlCharacter(c) && c != '\n' && c != '\r' && c != '\t';
   });
+  if (bad == text.end()) return;
+  throw RefusedText("[" + change.key + "] " +
+                    (change.name.empty() ? std::string("@") : "\"" + change.name + "\"") +
+                    ": its text holds " + Printable(std::string(1, *bad)) +
+                    ", which XML cannot hold; no fragment written");
 }
 
 // The RegistryValue element for a written value, or a comment when WiX
 // cannot author it.
 std::string WxsValue(const RegistryChange& change, const std::string& indent,
-                     const Replacements& replacements) {
+                     const Replacements& replacements, bool key_path) {
   const std::string name =
-      change.name.empty() ? std::string() : " Name=\"" + Attribute(change.name) + "\"";
-  const std::string label = change.name.empty() ? "the default value"
-                            : HasControlCharacters(change.name)
-                                ? "a value with control characters in its name"
-                                : "value \"" + change.name + "\"";
+      (change.name.empty() ? std::string() : " Name=\"" + Attribute(change.name) + "\"");
+  const std::string tail = key_path ? " KeyPath=\"yes\" />\n" : " />\n";
+  const std::string label =
+      change.name.empty() ? "the default value" : "value \"" + change.name + "\"";
   auto cannot = [&]() {
     std::string text =
         label + " (" + TypeName(change.type) + ") cannot be written as a RegistryValue";
@@ -137,31 +141,29 @@ std::string WxsValue(const RegistryChange& change, const std::string& indent,
     for (std::size_t at; (at = text.find("--")) != std::string::npos;) text.replace(at, 2, "- ");
     return indent + "<!-- " + AnsiToUtf8(text) + " -->\n";
   };
-  if (HasControlCharacters(change.name)) return cannot();
   std::string plain;
   std::uint32_t number = 0;
   if ((change.type == kRegSz || change.type == kRegExpandSz) && DecodeText(change.data, &plain)) {
-    if (HasControlCharacters(plain)) return cannot();
+    RefuseForXml(change, plain);
     return indent + "<RegistryValue" + name + " Type=\"" +
            (change.type == kRegSz ? "string" : "expandable") + "\" Value=\"" +
-           Attribute(plain, replacements) + "\" />\n";
+           Attribute(plain, replacements) + "\"" + tail;
   }
   if (change.type == kRegDword && DecodeDword(change.data, &number)) {
     // The installer takes integers as signed 32-bit numbers.
     return indent + "<RegistryValue" + name + " Type=\"integer\" Value=\"" +
-           std::to_string(static_cast<std::int32_t>(number)) + "\" />\n";
+           std::to_string(static_cast<std::int32_t>(number)) + "\"" + tail;
   }
   if (change.type == kRegBinary) {
     return indent + "<RegistryValue" + name + " Type=\"binary\" Value=\"" + Hex(change.data) +
-           "\" />\n";
+           "\"" + tail;
   }
   if (change.type == kRegMultiSz) {
     const auto texts = MultiText(change.data);
     if (!texts) return cannot();
-    for (const std::string& text : *texts) {
-      if (HasControlCharacters(text)) return cannot();
-    }
-    std::string element = indent + "<RegistryValue" + name + " Type=\"multiString\">\n";
+    for (const std::string& text : *texts) RefuseForXml(change, text);
+    std::string element = indent + "<RegistryValue" + name + " Type=\"multiString\"" +
+                          (key_path ? " KeyPath=\"yes\"" : "") + ">\n";
     for (const std::string& text : *texts) {
       element +=
           indent + "  <MultiStringValue Value=\"" + Attribute(text, replacements) + "\" />\n";
@@ -179,17 +181,9 @@ std::pair<std::string, std::string> SplitRoot(const std::string& path) {
   return {root == "HKEY_CLASSES_ROOT" ? "HKCR" : "HKLM", rest};
 }
 
-// Key names compare as the registry compares them.
-bool StartsWithFolded(std::string_view text, std::string_view prefix) {
-  return !prefix.empty() && text.size() >= prefix.size() &&
-         EqualsFolded(text.substr(0, prefix.size()), prefix);
-}
-
-// The fragment's component: its identity stays with this product version.
-constexpr char kComponentGuid[] = "{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}";
-
-// The Dir values the fragment searches for, in this order.
-constexpr const char* kDirectoryValues[] = {"bin", "help", "lib"};
+// The namespace of the fragment's component GUIDs, which are name-based
+// UUIDs of the components' contents.
+constexpr char kComponentNamespace[] = "{5B0E9C47-2A61-4D38-B7F2-C4E8196A03D5}";
 
 // "KELSYS_BIN", "KELSYS_HELP", "KELSYS_LIB": the property the fragment
 // defines for the shared system's directory `value_name` of its Dir key.
@@ -201,7 +195,84 @@ std::string DirectoryProperty(const char* value_name) {
   return property;
 }
 
+// One key of the fragment: whether the plan adds it, and the values the
+// plan writes in it.
+struct WxsKey {
+  std::string path;
+  bool added = false;
+  std::vector<const RegistryChange*> values;
+};
+
+// One component: its keys, and the value that is its KeyPath (nullptr when
+// it writes none).
+struct WxsComponent {
+  const char* id;
+  bool permanent;
+  std::vector<WxsKey> keys;
+  const RegistryChange* key_path = nullptr;
+};
+
+std::string ComponentXml(const WxsComponent& component, const Replacements& replacements) {
+  std::string body;
+  for (const WxsKey& key : component.keys) {
+    std::string values;
+    for (const RegistryChange* value : key.values) {
+      values += WxsValue(*value, "        ", replacements, value == component.key_path);
+    }
+    const auto [root, relative] = SplitRoot(key.path);
+    body += "      <RegistryKey Root=\"" + root + "\" Key=\"" + Attribute(relative) + "\"";
+    body += values.empty() ? " ForceCreateOnInstall=\"yes\" />\n"
+                           : ">\n" + values + "      </RegistryKey>\n";
+  }
+  return std::string("    <Component Id=\"") + component.id + "\" Guid=\"" +
+         NameBasedUuid(kComponentNamespace, component.id + ("\n" + body)) + "\" Win64=\"yes\"" +
+         (component.permanent ? " Permanent=\"yes\"" : "") + ">\n" + body + "    </Component>\n";
+}
+
 }  // namespace
+
+std::string Printable(const std::string& text) {
+  std::string printable;
+  for (char c : text) {
+    switch (c) {
+      case '\n': printable += "\\n"; break;
+      case '\r': printable += "\\r"; break;
+      case '\t': printable += "\\t"; break;
+      default:
+        if (IsControlCharacter(c)) {
+          char buffer[8];
+          std::snprintf(buffer, sizeof buffer, "\\x%02x", static_cast<unsigned>(c));
+          printable += buffer;
+        } else {
+          printable += c;
+        }
+    }
+  }
+  return printable;
+}
+
+void RefuseControlCharacterNames(const std::vector<RegistryChange>& changes) {
+  const auto has_control = [](const std::string& text) {
+    return std::any_of(text.begin(), text.end(), IsControlCharacter);
+  };
+  for (const RegistryChange& change : changes) {
+    if (has_control(change.key)) {
+      throw RefusedText("a key name holds a control character: [" + Printable(change.key) + "]");
+    }
+    if (has_control(change.name)) {
+      throw RefusedText("a value name holds a control character: [" + change.key + "] \"" +
+                        Printable(change.name) + "\"");
+    }
+  }
+}
+
+bool IsWixIdentifier(const std::string& id) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  return !id.empty() && id.size() <= 72 && (letter(id[0]) || id[0] == '_') &&
+         std::all_of(id.begin(), id.end(), [&](char c) {
+           return letter(c) || (c >= '0' && c <= '9') || c == '_' || c == '.';
+         });
+}
 
 std::string TypeName(ValueType type) {
   switch (type) {
@@ -221,48 +292,47 @@ std::string FormatPlanAsReg(const std::vector<RegistryChange>& changes, RegFileF
 
 std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<RegistryChange>& changes,
                             const WxsSubstitutions& substitutions, const std::string& dir_key) {
-  Replacements replacements = {{header.module_path, "[#" + substitutions.file_id + "]"}};
-  const std::string* directories[] = {&substitutions.bin, &substitutions.help, &substitutions.lib};
-  for (std::size_t i = 0; i < std::size(directories); ++i) {
-    if (!directories[i]->empty()) {
-      replacements.emplace_back(*directories[i],
-                                "[" + DirectoryProperty(kDirectoryValues[i]) + "]");
+  RefuseControlCharacterNames(changes);
+  Replacements replacements;
+  if (!substitutions.module_mark.empty()) {
+    replacements.emplace_back(substitutions.module_mark, "[#" + substitutions.file_id + "]");
+  }
+  for (std::size_t i = 0; i < std::size(kFragmentDirectories); ++i) {
+    if (!substitutions.directory_marks[i].empty()) {
+      replacements.emplace_back(substitutions.directory_marks[i],
+                                "[" + DirectoryProperty(kFragmentDirectories[i]) + "]");
     }
   }
 
-  std::string body;
+  // The product's own entries, and those every product of the shared system
+  // shares. Each component's KeyPath is a value of the product alone: a host
+  // setting beneath the company key, and the product's Options value.
+  const SharedEntries shared = GetSharedEntries();
+  const std::string company_key = "HKEY_LOCAL_MACHINE\\" + GetCompanyKeyPath();
+  WxsComponent own{"PlgproductRegistry", false, {}, nullptr};
+  WxsComponent common{"PlgproductSharedRegistry", true, {}, nullptr};
   std::size_t removals = 0;
-  for (std::size_t i = 0; i < changes.size();) {
-    const RegistryChange& first = changes[i];
-    if (first.kind == RegistryChange::Kind::kRemoveKey ||
-        first.kind == RegistryChange::Kind::kRemoveValue) {
+  for (const RegistryChange& change : changes) {
+    if (change.kind == RegistryChange::Kind::kRemoveKey ||
+        change.kind == RegistryChange::Kind::kRemoveValue) {
       ++removals;
-      ++i;
       continue;
     }
-    const Replacements& used =
-        StartsWithFolded(first.key, substitutions.snapshot_prefix) ? Replacements{} : replacements;
-    // One key: its addition and the values written in it.
-    const bool added = first.kind == RegistryChange::Kind::kAddKey;
-    std::string values;
-    for (i += added ? 1 : 0; i < changes.size() && changes[i].key == first.key &&
-                             changes[i].kind != RegistryChange::Kind::kAddKey &&
-                             changes[i].kind != RegistryChange::Kind::kRemoveKey;
-         ++i) {
-      if (changes[i].kind == RegistryChange::Kind::kRemoveValue) {
-        ++removals;
-      } else {
-        values += WxsValue(changes[i], "        ", used);
-      }
+    WxsComponent& component = shared.HoldsKey(change.key) ? common : own;
+    if (component.keys.empty() || component.keys.back().path != change.key ||
+        change.kind == RegistryChange::Kind::kAddKey) {
+      component.keys.push_back(WxsKey{change.key, false, {}});
     }
-    if (values.empty() && !added) continue;
-    const auto [root, key] = SplitRoot(first.key);
-    body += "      <RegistryKey Root=\"" + root + "\" Key=\"" + Attribute(key) + "\"";
-    if (values.empty()) {
-      body += " ForceCreateOnInstall=\"yes\" />\n";
-    } else {
-      body += ">\n" + values + "      </RegistryKey>\n";
+    if (change.kind == RegistryChange::Kind::kAddKey) {
+      component.keys.back().added = true;
+      continue;
     }
+    component.keys.back().values.push_back(&change);
+    const bool product_alone = &component == &common
+                                   ? shared.HoldsValue(change.key, change.name) &&
+                                         EqualsFolded(change.key, shared.options_key)
+                                   : IsKeyOrBeneath(change.key, company_key);
+    if (component.key_path == nullptr && product_alone) component.key_path = &change;
   }
 
   const bool registers = header.step == "register";
@@ -272,14 +342,27 @@ std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<Registry
          AnsiToUtf8(substitutions.file_id) + " (WiX v3).\n";
   xml += "     The shared system's directories come from its Dir key at installation (" +
          DirectoryProperty("bin") + ", " + DirectoryProperty("help") + ", " +
-         DirectoryProperty("lib") + ").\n";
+         DirectoryProperty("lib") +
+         "); the installation stops\n"
+         "     when the bin directory is not found, or a search gives a typed value (\"#...\").\n";
   xml +=
       "     The Open verbs of the releases are a snapshot of the releases installed on the\n"
       "     machine this plan was made for: they keep its paths, and the package adds no\n"
-      "     verb for a release installed later. -->\n";
+      "     verb for a release installed later.\n"
+      "     PlgproductSharedRegistry holds what every product of the shared system shares: the\n"
+      "     library suffix, the library ProgID and class, and this product's value in the\n"
+      "     Options key, by which other products' unregistrations keep those. It is Permanent:\n"
+      "     an installer cannot know whether another product still needs them. -->\n";
   xml += "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n";
   xml += "  <Fragment>\n";
-  for (const char* name : kDirectoryValues) {
+  xml += std::string("    <Condition Message=\"The ") + kSharedSystemName + " modelling system " +
+         GetVersionString() + " was not found: HKLM\\" + Attribute(dir_key) +
+         " must hold bin, and bin, help and lib as text (REG_SZ).\">" + DirectoryProperty("bin");
+  for (const char* name : kFragmentDirectories) {
+    xml += " AND NOT (" + DirectoryProperty(name) + " &lt;&lt; \"#\")";
+  }
+  xml += "</Condition>\n";
+  for (const char* name : kFragmentDirectories) {
     xml += "    <Property Id=\"" + DirectoryProperty(name) + "\">\n";
     xml += std::string("      <RegistrySearch Id=\"") + kSharedSystemName + "_" + name +
            "\" Root=\"HKLM\" Key=\"" + Attribute(dir_key) + "\" Name=\"" + name +
@@ -287,11 +370,8 @@ std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<Registry
     xml += "    </Property>\n";
   }
   xml += "    <ComponentGroup Id=\"PlgproductRegistry\" Directory=\"INSTALLFOLDER\">\n";
-  if (!body.empty()) {
-    xml += std::string("    <Component Id=\"PlgproductRegistry\" Guid=\"") + kComponentGuid +
-           "\" Win64=\"yes\">\n";
-    xml += body;
-    xml += "    </Component>\n";
+  for (const WxsComponent* component : {&own, &common}) {
+    if (!component->keys.empty()) xml += ComponentXml(*component, replacements);
   }
   if (removals != 0) {
     xml += "    <!-- " + std::to_string(removals) +
@@ -329,9 +409,13 @@ std::string FormatPlanAsJson(const PlanHeader& header, const std::vector<Registr
   return json.dump(2) + "\n";
 }
 
-std::string FormatVerifyAsJson(const VerifyResult& result) {
+std::string FormatVerifyAsJson(const VerifyResult& result, const std::string& module_path,
+                               const std::string& version) {
   nlohmann::ordered_json json;
-  json["state"] = result.findings.empty() ? "registered" : "not registered";
+  json["schema"] = 1;
+  json["plgreg"] = version;
+  json["module_path"] = AnsiToUtf8(module_path);
+  json["state"] = StateName(result.state);
   const char* const lists[] = {"missing", "different", "left_over"};
   for (const char* list : lists) json[list] = nlohmann::ordered_json::array();
   for (const VerifyFinding& finding : result.findings) {

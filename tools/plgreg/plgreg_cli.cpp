@@ -3,12 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <memory>
 
-#include "classes/version_open_verbs.h"
 #include "machine/builtin_machine.h"
 #include "machine/recording_reporter.h"
 #include "machine/reg_file.h"
+#include "platform/registry_data.h"
 #include "registry/registry_helpers.h"
 #include "registry/registry_paths.h"
 #include "resources/compiled_strings.h"
@@ -20,9 +21,15 @@
 #include "tools/plgreg/live_machine.h"
 #endif
 
+#ifndef PLGREG_VERSION
+#error "PLGREG_VERSION (38.0.<build>) comes from tools/plgreg/CMakeLists.txt"
+#endif
+
 namespace plg::tool {
 
 namespace {
+
+constexpr char kVersion[] = PLGREG_VERSION;
 
 // The module path is read into a buffer of this many characters.
 constexpr std::size_t kMaxModulePath = 260;
@@ -31,6 +38,7 @@ struct Options {
   std::string step;
   std::string machine;
   std::string module_path = kDefaultModulePath;
+  bool module_path_given = false;
   std::string format = "reg";
   std::string verify_format = "text";
   std::string file_id = WxsSubstitutions().file_id;
@@ -85,7 +93,7 @@ std::unique_ptr<MemoryRegistry> LoadMachine(const MachineLoader& load_machine,
   return machine;
 }
 
-void AddMachineOptions(CLI::App* command, Options* options) {
+void AddMachineOptions(CLI::App* command, Options* options, const std::string& module_default) {
   command
       ->add_option("--machine", options->machine,
                    "Machine image: a .reg file as reg export or regedit writes it "
@@ -94,26 +102,118 @@ void AddMachineOptions(CLI::App* command, Options* options) {
       ->type_name("IMAGE.reg");
   command
       ->add_option("--module-path", options->module_path,
-                   "Full path of the module file, as DllRegisterServer would find it")
-      ->type_name("PATH")
-      ->capture_default_str();
+                   "Full path of the module file, as DllRegisterServer would find it. "
+                   "Default: " +
+                       module_default)
+      ->type_name("PATH");
 }
 
-// What the fragment of `machine` writes as references: the module path, the
-// directories read as the module reads them, and the release verbs left as
-// they are.
-WxsSubstitutions SubstitutionsFor(const MemoryRegistry& machine, const std::string& file_id) {
-  const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
+// A text found nowhere in `haystack`: `stem`, a number, `tail`.
+std::string UniqueMark(const std::string& stem, const std::string& tail,
+                       const std::string& haystack) {
+  for (unsigned number = 0;; ++number) {
+    const std::string mark = stem + std::to_string(number) + tail;
+    if (haystack.find(mark) == std::string::npos) return mark;
+  }
+}
+
+// `text` with each mark of `marks` written back as the text it stands for.
+std::string Unmark(const std::string& text,
+                   const std::vector<std::pair<std::string, std::string>>& marks) {
+  std::string result;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto found = std::find_if(marks.begin(), marks.end(), [&](const auto& mark) {
+      return text.compare(at, mark.first.size(), mark.first) == 0;
+    });
+    if (found == marks.end()) {
+      result += text[at++];
+    } else {
+      result += found->second;
+      at += found->first.size();
+    }
+  }
+  return result;
+}
+
+// The plan's changes for the fragment: a text value holds a mark wherever
+// the registration used the module path or one of the shared system's
+// directories there. They are found by planning once more on a copy of
+// `machine` that holds unique marks in their place; a text is marked only
+// when its marks, written back, give the plan's text exactly, so that no
+// other text that merely contains the same characters is touched. Adds a
+// warning for each directory that a RegistrySearch cannot read as the
+// module does.
+std::vector<RegistryChange> MarkSubstitutions(const MemoryRegistry& machine, RegistrationMode mode,
+                                              const std::string& module_path,
+                                              std::vector<RegistryChange> changes,
+                                              WxsSubstitutions* substitutions,
+                                              std::vector<std::string>* warnings) {
+  std::string haystack = module_path + '\n';
+  for (const RegEntry& entry : machine.Snapshot("HKEY_LOCAL_MACHINE")) {
+    haystack += entry.key + '\n' + entry.name + '\n';
+    haystack.append(entry.data.begin(), entry.data.end());
+    haystack += '\n';
+  }
+  for (const RegistryChange& change : changes) {
+    haystack += change.key + '\n' + change.name + '\n';
+    haystack.append(change.data.begin(), change.data.end());
+    haystack += '\n';
+  }
+
+  // The directories as the module reads them, from a copy of its own: a
+  // fault injected into `machine` counts the calls made.
+  const std::unique_ptr<MemoryRegistry> reader = machine.Clone();
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{*copy, reporter, strings};
-  WxsSubstitutions substitutions;
-  substitutions.file_id = file_id;
-  substitutions.bin = GetInstallDirectory(platform, InstallDirectory::kBin);
-  substitutions.help = GetInstallDirectory(platform, InstallDirectory::kHelp);
-  substitutions.lib = GetInstallDirectory(platform, InstallDirectory::kLib);
-  substitutions.snapshot_prefix = "HKEY_CLASSES_ROOT\\" + VersionVerbKeyPath(platform, "");
-  return substitutions;
+  Platform platform{*reader, reporter, strings};
+  const std::string dir_key = "HKEY_LOCAL_MACHINE\\" + GetDirKeyPath();
+  const std::vector<RegEntry> dir_entries = machine.Snapshot(dir_key);
+  const InstallDirectory kinds[] = {InstallDirectory::kBin, InstallDirectory::kHelp,
+                                    InstallDirectory::kLib};
+  static_assert(std::size(kinds) == std::size(kFragmentDirectories));
+  std::unique_ptr<MemoryRegistry> marked = machine.Clone();
+  std::vector<std::pair<std::string, std::string>> marks;
+  for (std::size_t i = 0; i < std::size(kinds); ++i) {
+    const std::string text = GetInstallDirectory(platform, kinds[i]);
+    if (text.empty()) continue;
+    const char* name = kFragmentDirectories[i];
+    for (const RegEntry& entry : dir_entries) {
+      if (entry.key.empty() && entry.is_value && EqualsFolded(entry.name, name) &&
+          entry.type != kRegSz) {
+        warnings->push_back("warning: [" + dir_key + "] \"" + name + "\" is " +
+                            TypeName(entry.type) +
+                            ": the module writes its data as text, a RegistrySearch does "
+                            "not give it so; the fragment's condition stops an installation "
+                            "where the search gives a typed value");
+      }
+    }
+    const std::string mark = UniqueMark(std::string("plgreg-") + name + "-", "", haystack);
+    marked->SeedString(dir_key, name, mark);
+    substitutions->directory_marks[i] = mark;
+    marks.emplace_back(mark, text);
+  }
+  substitutions->module_mark = UniqueMark("C:\\plgreg-module-", ".dll", haystack);
+  marks.emplace_back(substitutions->module_mark, module_path);
+
+  const PlanResult plan = PlanStep(*marked, mode, substitutions->module_mark);
+  using EntryName = std::pair<std::u16string, std::u16string>;
+  std::map<EntryName, const RegistryChange*> marked_values;
+  for (const RegistryChange& change : plan.changes) {
+    if (change.kind == RegistryChange::Kind::kSetValue) {
+      marked_values[{CanonicalKeyPath(change.key), LowerCaseName(change.name)}] = &change;
+    }
+  }
+  for (RegistryChange& change : changes) {
+    if (change.kind != RegistryChange::Kind::kSetValue || !IsStringType(change.type)) continue;
+    const auto found =
+        marked_values.find({CanonicalKeyPath(change.key), LowerCaseName(change.name)});
+    if (found == marked_values.end() || found->second->type != change.type) continue;
+    const std::string text(found->second->data.begin(), found->second->data.end());
+    if (Unmark(text, marks) == std::string(change.data.begin(), change.data.end())) {
+      change.data = found->second->data;
+    }
+  }
+  return changes;
 }
 
 int RunPlan(const Options& options, const MachineLoader& load_machine, std::ostream& out,
@@ -123,17 +223,25 @@ int RunPlan(const Options& options, const MachineLoader& load_machine, std::ostr
   const RegistrationMode mode = options.step == "register" ? kRegister : kUnregister;
   const PlanResult plan = PlanStep(*machine, mode, module_path);
 
+  RefuseControlCharacterNames(plan.changes);
   const PlanHeader header{options.step, module_path, plan.messages};
   if (options.format == "reg") {
     out << FormatPlanAsReg(plan.changes, RegFileFormat::kRegedit5);
   } else if (options.format == "reg4") {
     out << FormatPlanAsReg(plan.changes, RegFileFormat::kRegedit4);
   } else if (options.format == "wxs") {
-    if (options.file_id.empty() || options.file_id.find_first_of("[]") != std::string::npos) {
-      throw UsageError("--file-id: must be a File id, not empty and without brackets");
+    if (!IsWixIdentifier(options.file_id)) {
+      throw UsageError(
+          "--file-id: must be a WiX identifier (a letter or _, then letters, "
+          "digits, _ and ., at most 72)");
     }
-    out << FormatPlanAsWxs(header, plan.changes, SubstitutionsFor(*machine, options.file_id),
-                           GetDirKeyPath());
+    WxsSubstitutions substitutions;
+    substitutions.file_id = options.file_id;
+    std::vector<std::string> warnings;
+    const std::vector<RegistryChange> marked =
+        MarkSubstitutions(*machine, mode, module_path, plan.changes, &substitutions, &warnings);
+    out << FormatPlanAsWxs(header, marked, substitutions, GetDirKeyPath());
+    for (const std::string& warning : warnings) err << "plgreg: " << ForConsole(warning) << "\n";
   } else {
     out << FormatPlanAsJson(header, plan.changes);
   }
@@ -143,21 +251,30 @@ int RunPlan(const Options& options, const MachineLoader& load_machine, std::ostr
 
 int RunVerify(const Options& options, const MachineLoader& load_machine, std::ostream& out,
               std::ostream& err) {
-  const std::string module_path = ModulePath(options.module_path);
+  std::string module_argument = options.module_path;
   std::unique_ptr<MemoryRegistry> machine;
 #ifdef _WIN32
+  // Installed, plgreg.exe sits beside the module it checks, wherever that is.
+  if (!options.module_path_given) {
+    module_argument = ModuleBesideProgram().value_or(module_argument);
+  }
   if (options.machine.empty()) {
     const std::unique_ptr<MemoryRegistry> model = BuiltInMachine();
-    machine = ReadLiveMachine(RegistrationFootprint(*model, module_path));
+    machine = ReadLiveMachine(RegistrationFootprint(*model, ModulePath(module_argument)));
   }
 #endif
+  const std::string module_path = ModulePath(module_argument);
   if (!machine) machine = LoadMachine(load_machine, options.machine);
 
   const VerifyResult result = VerifyRegistration(*machine, module_path);
+  std::vector<RegistryChange> named;
+  for (const VerifyFinding& finding : result.findings) named.push_back(finding.change);
+  RefuseControlCharacterNames(named);
+  const int code = result.state == VerifyState::kRegistered ? kExitOk : kExitFindings;
   if (options.verify_format == "json") {
-    out << FormatVerifyAsJson(result);
+    out << FormatVerifyAsJson(result, module_path, kVersion);
     for (const std::string& message : result.messages) err << ForConsole(message) << "\n";
-    return result.findings.empty() ? kExitOk : kExitFindings;
+    return code;
   }
   for (const std::string& line : DescribeFindings(result.findings)) {
     out << ForConsole(line) << "\n";
@@ -166,14 +283,17 @@ int RunVerify(const Options& options, const MachineLoader& load_machine, std::os
   for (const VerifyFinding& finding : result.findings) {
     ++counts[static_cast<int>(finding.kind)];
   }
-  if (result.findings.empty()) {
-    out << "registered: the machine holds everything a registration leaves there\n";
+  out << StateName(result.state) << ": ";
+  if (result.state == VerifyState::kRegistered) {
+    out << "the machine holds everything a registration leaves there\n";
   } else {
-    out << "not registered: " << counts[0] << " missing, " << counts[1] << " different, "
-        << counts[2] << " left over\n";
+    if (result.state == VerifyState::kSharedSystemMissing) {
+      out << ForConsole(result.shared_system_missing) << "; ";
+    }
+    out << counts[0] << " missing, " << counts[1] << " different, " << counts[2] << " left over\n";
   }
   for (const std::string& message : result.messages) err << ForConsole(message) << "\n";
-  return result.findings.empty() ? kExitOk : kExitFindings;
+  return code;
 }
 
 int RunMachine(const Options& options, std::ostream& out) {
@@ -203,6 +323,8 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       "of it.",
       "plgreg"};
   app.require_subcommand(1, 1);
+  app.set_version_flag("--version", std::string("plgreg ") + kVersion,
+                       "Print plgreg's version (the package's, 38.0.<build>) and exit");
   app.footer(
       "Exit codes: 0 success; 1 plan: the run showed messages (written to standard "
       "error), verify: not fully registered; 2 usage error or unreadable machine image; "
@@ -215,7 +337,7 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
   plan->add_option("step", options.step, "register or unregister")
       ->required()
       ->check(CLI::IsMember({"register", "unregister"}));
-  AddMachineOptions(plan, &options);
+  AddMachineOptions(plan, &options, kDefaultModulePath);
   plan->add_option("--format", options.format,
                    "reg: a registry file as reg export writes it (REGEDIT5, UTF-16LE); "
                    "reg4: the same as REGEDIT4 (single-byte); wxs: a WiX v3 fragment of "
@@ -233,7 +355,10 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       "what is missing, different or left over. Exit code 0 only when fully registered. "
       "On Windows without --machine, the live registry's keys that registration reads "
       "and writes are compared, in both views.");
-  AddMachineOptions(verify, &options);
+  AddMachineOptions(verify, &options,
+                    std::string("on Windows the plgproduct.dll beside plgreg.exe when there is "
+                                "one, else ") +
+                        kDefaultModulePath);
   verify
       ->add_option("--format", options.verify_format,
                    "text: one line per finding and a last line with the state; json: the "
@@ -264,6 +389,9 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
   } catch (const CLI::CallForHelp&) {
     out << app.help();
     return kExitOk;
+  } catch (const CLI::CallForVersion& version) {
+    out << version.what() << "\n";
+    return kExitOk;
   } catch (const CLI::CallForAllHelp&) {
     out << app.help("", CLI::AppFormatMode::All);
     return kExitOk;
@@ -274,9 +402,15 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
 
   try {
     if (plan->parsed()) return RunPlan(options, load_machine, out, err);
-    if (verify->parsed()) return RunVerify(options, load_machine, out, err);
+    if (verify->parsed()) {
+      options.module_path_given = verify->get_option("--module-path")->count() > 0;
+      return RunVerify(options, load_machine, out, err);
+    }
     return RunMachine(options, out);
   } catch (const UsageError& error) {
+    err << "plgreg: " << OneLine(error.what()) << "\n";
+    return kExitUsage;
+  } catch (const RefusedText& error) {
     err << "plgreg: " << OneLine(error.what()) << "\n";
     return kExitUsage;
   } catch (const std::exception& error) {
