@@ -85,6 +85,9 @@ COLUMNS = {
 }
 INTEGER_COLUMNS = {"Type", "Root"}
 ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
+# Where Windows Installer's own sequences run LaunchConditions: after
+# AppSearch (50), whose properties the conditions read.
+LAUNCH_CONDITIONS_SEQUENCE = 100
 # Component Attributes bit: never removed once installed.
 PERMANENT = 0x10
 # The Upgrade table's msidbUpgradeAttributesVersionMaxInclusive.
@@ -384,6 +387,12 @@ def build(output, sources, defines):
                                       for name, kind, directory, target in completion.actions])
     add_rows(output, "Registry", completion.keys)
     add_rows(output, "LaunchCondition", completion.launch_conditions)
+    if completion.launch_conditions:
+        # wixl schedules the action only for the conditions it wrote itself.
+        for sequence in ("InstallExecuteSequence", "InstallUISequence"):
+            if "LaunchConditions" not in {row[0] for row in table(output, sequence)}:
+                sql(output, "INSERT INTO `%s` (`Action`, `Sequence`) VALUES "
+                    "('LaunchConditions', %d)" % (sequence, LAUNCH_CONDITIONS_SEQUENCE))
     mark_permanent_components(output, sources)
     if completion.same_version_upgrade:
         # Attributes is part of the Upgrade table's key: the row is replaced.

@@ -101,11 +101,14 @@ def main(argv):
     for name, fields in files.items():
         check(not (fields[3] and name in hashed), "%s is versioned and hashed" % name)
     check("Pellagor.ico" in rows(package, "Icon"), "no icon for Add/Remove Programs")
-    search = rows(package, "RegLocator").get(rows(package, "AppSearch").get("KELSYS_BIN",
-                                                                              [None])[0])
-    # Root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
-    check(search == ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"],
-          "KELSYS_BIN is not the 64-bit view's bin directory: %r" % search)
+    # The searches: root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
+    searches, locators = rows(package, "AppSearch"), rows(package, "RegLocator")
+    for name, wanted in (
+            ("KELSYS_BIN", ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"]),
+            ("INSTALLFOLDER", ["2", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                               "[ProductCode]", "InstallLocation", "18"])):
+        found = locators.get(searches.get(name, [None])[0])
+        check(found == wanted, "search of %s: %r" % (name, found))
     launch = rows(package, "LaunchCondition")
     check(set(launch) == LAUNCH_CONDITIONS, "launch conditions: %r" % sorted(launch))
     check(all(message[0].startswith(("Pellagor ", "This Pellagor ", "A newer version of Pellagor"))

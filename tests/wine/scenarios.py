@@ -759,10 +759,8 @@ def msi_detection(lab):
     of the product's entries deleted, partly registered; with the shared
     system's Dir key deleted, shared system missing, whatever else is there;
     after the removal (a copy of plgreg.exe kept outside the folder), not
-    registered. Each state exits 1 but registered. (Wine's msiexec does not
-    find the folder of an installed product again: the removal is given
-    INSTALLFOLDER once more, or its unregistration looks for the module in
-    the default folder and fails.)"""
+    registered. Each state exits 1 but registered. The removal, given no
+    folder, finds the module where it was installed."""
     checks, prefix = lab.checks, lab.prefix
     installed_tool = CUSTOM_FOLDER + "plgreg.exe"
     install_package(lab, *SEED_TWO_VIEWS, properties=["INSTALLFOLDER=" + CUSTOM_FOLDER])
@@ -779,7 +777,9 @@ def msi_detection(lab):
     lab.verify(installed_tool, 1, "shared system missing")
     prefix.reg_import(SEED_SHARED_SYSTEM)
     lab.tool("tool", TOOL_COPY_PATH)
-    lab.msiexec("/x", PACKAGE_PATH, "INSTALLFOLDER=" + CUSTOM_FOLDER)
+    lab.msiexec("/x", PACKAGE_PATH)
+    checks.true(not os.path.exists(prefix.unix_path(CUSTOM_FOLDER + "plgproduct.dll")),
+                "msiexec /x did not find the module in %s" % CUSTOM_FOLDER)
     lab.verify(TOOL_COPY_PATH, 1, "not registered")
 
 
