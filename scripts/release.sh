@@ -32,11 +32,18 @@ rm -rf "$output"
 
 sign_tool=
 if [[ -n ${PLG_SIGN_PKCS12:-}${PLG_SIGN_CERT:-}${PLG_SIGN_KEY:-} ]]; then
+  # The build signs from its own folder: the files by their full paths.
+  for variable in PLG_SIGN_PKCS12 PLG_SIGN_CERT PLG_SIGN_KEY; do
+    [[ -n ${!variable:-} ]] && export "$variable=$(realpath -m "${!variable}")"
+  done
   # A wrong password or certificate stops the release here, before the build.
   scripts/sign.sh --check || exit 1
   sign_tool=$PWD/scripts/sign.sh
 fi
 
+# The build cannot see which certificate signed its payload copies: they
+# are made and signed afresh every time.
+rm -rf "$build/payload"
 mkdir -p "$build"
 log=$build/release.log
 echo "release: building 38.0.$number in $build (log: $log)"
