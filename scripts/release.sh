@@ -66,14 +66,10 @@ if [[ -n $sign_tool ]]; then
   # Trusted for the check: the signing certificate (with its chain) and the
   # system's authorities, under which a purchased certificate's chain ends.
   trust=$staging/trust.pem
-  export PLG_SIGN_PASSWORD=${PLG_SIGN_PASSWORD-}
-  if [[ -n ${PLG_SIGN_PKCS12:-} ]]; then
-    openssl pkcs12 -in "$PLG_SIGN_PKCS12" -passin env:PLG_SIGN_PASSWORD -nokeys -out "$trust"
-  else
-    openssl x509 -in "$PLG_SIGN_CERT" -out "$trust" 2>/dev/null \
-      || openssl x509 -inform DER -in "$PLG_SIGN_CERT" -out "$trust"
+  scripts/sign.sh --chain >"$trust" || exit 1
+  if [[ -f /etc/ssl/certs/ca-certificates.crt ]]; then
+    cat /etc/ssl/certs/ca-certificates.crt >>"$trust"
   fi
-  [[ -f /etc/ssl/certs/ca-certificates.crt ]] && cat /etc/ssl/certs/ca-certificates.crt >>"$trust"
   for artifact in "${artifacts[@]}"; do
     if ! result=$(osslsigncode verify -CAfile "$trust" -in "$staging/$artifact" 2>&1); then
       fail "the signature of $artifact does not verify: $(grep -i -m 1 'fail\|error' <<<"$result")"

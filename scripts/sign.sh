@@ -10,6 +10,8 @@
 #   sign.sh FILE...   signs each FILE
 #   sign.sh --check   checks the certificate, the key and the password, and
 #                     signs nothing
+#   sign.sh --chain   checks them and prints the certificate (and the chain a
+#                     PKCS#12 file holds) in PEM, for verifying signatures
 #
 # A file is replaced by its signed form only once that is complete: on a
 # failure it stays as it was. Every error is one line on standard error, and
@@ -50,20 +52,24 @@ reason() {
     <<<"$1" | head -n 1
 }
 
+# Checks the credentials; the certificates in PEM.
+chain=
 check() {
-  local output
   if [[ -n ${PLG_SIGN_PKCS12:-} ]]; then
-    output=$(openssl pkcs12 -in "$PLG_SIGN_PKCS12" -passin env:PLG_SIGN_PASSWORD -nokeys \
-             -noout 2>&1) || fail "$PLG_SIGN_PKCS12: wrong password or not a PKCS#12 file"
+    chain=$(openssl pkcs12 -in "$PLG_SIGN_PKCS12" -passin env:PLG_SIGN_PASSWORD -nokeys \
+            2>/dev/null) || fail "$PLG_SIGN_PKCS12: wrong password or not a PKCS#12 file"
     return
   fi
-  local certificate key
-  certificate=$(openssl x509 -in "$PLG_SIGN_CERT" -noout -pubkey 2>/dev/null \
-                || openssl x509 -inform DER -in "$PLG_SIGN_CERT" -noout -pubkey 2>/dev/null) \
-    || fail "$PLG_SIGN_CERT: not a certificate"
-  key=$(openssl pkey -in "$PLG_SIGN_KEY" -passin env:PLG_SIGN_PASSWORD -pubout 2>&1) \
+  local form
+  for form in PEM DER ""; do
+    [[ -n $form ]] || fail "$PLG_SIGN_CERT: not a certificate"
+    chain=$(openssl x509 -inform "$form" -in "$PLG_SIGN_CERT" 2>/dev/null) && break
+  done
+  local key
+  key=$(openssl pkey -in "$PLG_SIGN_KEY" -passin env:PLG_SIGN_PASSWORD -pubout 2>/dev/null) \
     || fail "$PLG_SIGN_KEY: wrong password or not a private key"
-  [[ $certificate == "$key" ]] || fail "$PLG_SIGN_KEY is not the key of $PLG_SIGN_CERT"
+  [[ $(openssl x509 -noout -pubkey <<<"$chain") == "$key" ]] \
+    || fail "$PLG_SIGN_KEY is not the key of $PLG_SIGN_CERT"
 }
 
 sign() {
@@ -86,7 +92,10 @@ sign() {
 
 [[ $# -gt 0 ]] || fail "usage: sign.sh FILE... | sign.sh --check"
 check
-[[ $1 == --check ]] && exit 0
+case $1 in
+  --check) exit 0 ;;
+  --chain) echo "$chain"; exit 0 ;;
+esac
 for file in "$@"; do
   sign "$file"
 done
