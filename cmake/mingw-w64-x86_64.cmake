@@ -13,6 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Programs and the DLL must run on a bare Windows machine: the GCC runtime,
-# the C++ library and winpthread are linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+# the C++ library and winpthread are linked in. The linker writes no build
+# time (COFF header, export directory, and the checksum over them), so that
+# the same commit gives the same bytes wherever and whenever it is built
+# (scripts/check-reproducible.sh).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")

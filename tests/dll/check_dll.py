@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""Checks the built module file: its tables and its resources.
+"""Checks the built module file, its tables and its resources, and plgreg.exe.
 
   check_dll.py linkage  DLL            PE32+ DLL, two exports, system imports only
   check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest
   check_dll.py load DLL MAP             what a load runs: DllMain only, code <= 64 KB
+  check_dll.py program EXE VERSION      plgreg.exe as shipped: version record
+                                        (VERSION, 38.0.<build>), manifest, no
+                                        debug sections or symbols
 
 Needs pefile (Debian: python3-pefile, for /usr/bin/python3). Prints every
 mismatch and exits 1 if there was any.
@@ -130,14 +133,30 @@ FULL_SET = [(size, 32) for size in (16, 24, 32, 40, 48, 64, 128, 256)]
 EXPECTED_IMAGES = {413: SMALL_SET, 415: FULL_SET, 417: FULL_SET, 431: FULL_SET,
                    434: FULL_SET}
 
-EXPECTED_VERSION_STRINGS = {
+# The module's version record: (file version, product version, file type,
+# strings).
+VFT_APP, VFT_DLL = 1, 2
+MODULE_VERSION = ((38, 0, 0, 380), (38, 0, 0, 0), VFT_DLL, {
     "FileDescription": "Pellagor Customization",
     "InternalName": "plgproduct",
     "OriginalFilename": "plgproduct.DLL",
     "ProductName": "Pellagor",
     "FileVersion": "38.0.0.380",
     "ProductVersion": "38.0.0.0",
-}
+})
+
+
+def program_version(version):
+    """plgreg.exe's version record, for the package's version 38.0.<build>."""
+    fields = tuple(int(field) for field in version.split(".")) + (0,)
+    return (fields, fields, VFT_APP, {
+        "FileDescription": "Pellagor registration planner",
+        "InternalName": "plgreg",
+        "OriginalFilename": "plgreg.exe",
+        "ProductName": "Pellagor",
+        "FileVersion": version,
+        "ProductVersion": version,
+    })
 
 
 def resource_table(pe):
@@ -261,14 +280,19 @@ def check_strings(table, repo):
     check("\\" not in notice, "string 411 holds a backslash: an escape was not decoded")
 
 
-def check_version(pe):
+def check_version(pe, expected):
+    file_version, product_version, file_type, expected_strings = expected
     if not check(getattr(pe, "VS_FIXEDFILEINFO", None), "no version record"):
         return
+
+    def packed(fields):
+        return (fields[0] << 16 | fields[1], fields[2] << 16 | fields[3])
+
     fixed = pe.VS_FIXEDFILEINFO[0]
-    expect_equal((fixed.FileVersionMS, fixed.FileVersionLS), (38 << 16, 380), "file version")
-    expect_equal((fixed.ProductVersionMS, fixed.ProductVersionLS), (38 << 16, 0),
+    expect_equal((fixed.FileVersionMS, fixed.FileVersionLS), packed(file_version), "file version")
+    expect_equal((fixed.ProductVersionMS, fixed.ProductVersionLS), packed(product_version),
                  "product version")
-    expect_equal(fixed.FileType, 2, "file type (VFT_DLL)")
+    expect_equal(fixed.FileType, file_type, "file type")
     tables, translations = {}, []
     for info in pe.FileInfo[0]:
         if info.Key == b"StringFileInfo":
@@ -281,25 +305,44 @@ def check_version(pe):
                 translations.append(value.decode() if isinstance(value, bytes) else value)
     expect_equal(sorted(tables), ["040904B0"], "version string tables")
     strings = tables.get("040904B0", {})
-    for name, value in EXPECTED_VERSION_STRINGS.items():
+    for name, value in expected_strings.items():
         expect_equal(strings.get(name), value, "version string %s" % name)
     for name in ("CompanyName", "LegalCopyright"):
         check(strings.get(name), "version string %s is missing or empty" % name)
     expect_equal(translations, ["0x0409 0x04b0"], "version translation")
 
 
-def check_manifest(table):
-    expect_equal(list(table.get(RT_MANIFEST, {})), [2], "manifests")
-    data = only_data(table, RT_MANIFEST, 2, "manifest 2")
+# The manifest's resource ID: 2 for a DLL's, 1 for a program's.
+DLL_MANIFEST, PROGRAM_MANIFEST = 2, 1
+# The supportedOS identifier of Windows 10, which Windows 11 shares.
+WINDOWS_10_AND_11 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+
+
+def manifest_elements(table, resource_id, name):
+    """The texts, or the Id attributes, of the manifest's elements `name`;
+    None without the manifest. Checks that it asks to run as the caller."""
+    expect_equal(list(table.get(RT_MANIFEST, {})), [resource_id], "manifests")
+    data = only_data(table, RT_MANIFEST, resource_id, "manifest %d" % resource_id)
     if data is None:
-        return
+        return None
     root = ElementTree.fromstring(data)
     levels = [e for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
     if expect_equal(len(levels), 1, "requestedExecutionLevel elements"):
         expect_equal(dict(levels[0].attrib), {"level": "asInvoker", "uiAccess": "false"},
                      "requestedExecutionLevel")
-    dpi = [e.text for e in root.iter() if e.tag.endswith("}dpiAware")]
-    expect_equal(dpi, ["true"], "dpiAware")
+    return [e.get("Id", e.text) for e in root.iter() if e.tag.endswith("}" + name)]
+
+
+def check_no_debug_information(pe):
+    """No symbol table and no debug section. mingw's debug sections have
+    names longer than eight characters, which the section table holds as
+    "/N" (an offset into the symbol table's strings)."""
+    expect_equal(pe.FILE_HEADER.PointerToSymbolTable, 0, "symbol table offset")
+    expect_equal(pe.FILE_HEADER.NumberOfSymbols, 0, "number of symbols")
+    names = [section.Name.rstrip(b"\0").decode("ascii", "replace") for section in pe.sections]
+    debug = [name for name in names if name.startswith(("/", ".debug"))]
+    expect_equal(debug, [], "debug sections")
+    print("sections:", ", ".join(names))
 
 
 def main(argv):
@@ -314,8 +357,14 @@ def main(argv):
         check_icons(table, argv[3])
         check_bitmap(table)
         check_strings(table, argv[3])
-        check_version(pe)
-        check_manifest(table)
+        check_version(pe, MODULE_VERSION)
+        expect_equal(manifest_elements(table, DLL_MANIFEST, "dpiAware"), ["true"], "dpiAware")
+    elif len(argv) == 4 and argv[1] == "program":
+        pe = pefile.PE(argv[2])
+        check_version(pe, program_version(argv[3]))
+        expect_equal(manifest_elements(resource_table(pe), PROGRAM_MANIFEST, "supportedOS"),
+                     [WINDOWS_10_AND_11], "supportedOS")
+        check_no_debug_information(pe)
     else:
         sys.stderr.write(__doc__)
         return 2

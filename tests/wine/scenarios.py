@@ -672,11 +672,17 @@ def check_installed(lab, before, after, wanted, what):
 
 @package_scenario
 def msi_install(lab):
-    """msiexec /i on the machine of clean_registration: the registry holds
-    what regsvr32 writes there, and regsvr32 run again on the installed
-    module changes nothing; plgreg verify, from the product folder, finds
-    the machine registered."""
+    """msiexec /i on the machine of clean_registration: the installed module
+    and plgreg.exe are byte for byte the files given (--dll, --tool: the
+    signed ones for a release's package), the registry holds what regsvr32
+    writes there, and regsvr32 run again on the installed module changes
+    nothing; plgreg verify, from the product folder, finds the machine
+    registered."""
     before, after = install_package(lab, *SEED_TWO_VIEWS)
+    for given, installed in ((lab.args.dll, MODULE_PATH), (lab.args.tool, INSTALLED_TOOL_PATH)):
+        with open(given, "rb") as one, open(lab.prefix.unix_path(installed), "rb") as other:
+            lab.checks.true(one.read() == other.read(),
+                            "%s is not %s" % (installed, os.path.basename(given)))
     check_installed(lab, before, after, registered_two_views(), "msiexec /i")
     again = lab.quiet_regsvr32(["/s"], after)
     lab.checks.same_tree(again, after, "HKLM\\Software after regsvr32 on the installed module")
