@@ -39,7 +39,8 @@ HRESULT RunExport(bool quiet, Body body) {
   plg::MessageBoxReporter boxes;
   plg::DebugOutputReporter debug_output;
   plg::MessageReporter& reporter =
-      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation()) ==
+      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation(),
+                                  plg::IsSessionZero()) ==
               plg::MessageDelivery::kMessageBox
           ? static_cast<plg::MessageReporter&>(boxes)
           : debug_output;

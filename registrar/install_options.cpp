@@ -32,9 +32,9 @@ std::optional<InstallOptions> ParseInstallCommandLine(const wchar_t* command_lin
   }
 }
 
-MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station) {
-  return quiet || !interactive_station ? MessageDelivery::kDebugOutput
-                                       : MessageDelivery::kMessageBox;
+MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero) {
+  return quiet || !interactive_station || session_zero ? MessageDelivery::kDebugOutput
+                                                       : MessageDelivery::kMessageBox;
 }
 
 }  // namespace plg

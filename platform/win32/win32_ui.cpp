@@ -35,6 +35,11 @@ bool IsInteractiveWindowStation() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+bool IsSessionZero() {
+  DWORD session = 0;
+  return !ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0;
+}
+
 std::optional<std::string> ModuleStrings::Load(unsigned id) const {
   // With a zero buffer size LoadStringW hands back a pointer into the
   // resource itself, so no length limit applies.

@@ -28,6 +28,10 @@ class MessageBoxReporter : public DebugOutputReporter {
 // closed, and when the station cannot be asked.
 bool IsInteractiveWindowStation();
 
+// Whether the calling process runs in session 0 (ProcessIdToSessionId), where
+// services run; also true when the session cannot be asked.
+bool IsSessionZero();
+
 // The string table of `module`, read as stored (UTF-16) and converted to the
 // ANSI code page, whatever its length.
 class ModuleStrings : public StringSource {

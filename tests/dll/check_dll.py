@@ -92,6 +92,17 @@ UNWANTED_MEMBERS = re.compile(
     r"libwinpthread|pthread)")
 # Input sections of static constructors and TLS in the linker map.
 START_UP_SECTIONS = re.compile(r"^ (\.ctors\S*|\.CRT\$X[CIL]\S*|\.tls\S*)\s+0x\w+\s+0x(\w+)\s")
+# The bounds of the pseudo-relocation list, which the C runtime's start-up
+# would apply and nothing applies without it: the list must be empty.
+PSEUDO_RELOC_BOUND = re.compile(r"^\s+0x(\w+)\s+(__RUNTIME_PSEUDO_RELOC_LIST(?:_END)?__) = ",
+                                re.MULTILINE)
+
+
+def check_no_pseudo_relocations(map_text):
+    bounds = {name: int(address, 16) for address, name in PSEUDO_RELOC_BOUND.findall(map_text)}
+    if check(len(bounds) == 2, "the map gives no bounds of the pseudo-relocation list"):
+        size = bounds["__RUNTIME_PSEUDO_RELOC_LIST_END__"] - bounds["__RUNTIME_PSEUDO_RELOC_LIST__"]
+        check(size == 0, "pseudo-relocations linked (%d bytes), which nothing applies" % size)
 
 
 def check_load(pe, map_text):
@@ -112,6 +123,7 @@ def check_load(pe, map_text):
     for member in sorted(set(members)):
         check(not UNWANTED_MEMBERS.search(member), "links %s" % member)
     check(members, "the map lists no archive member: not a linker map?")
+    check_no_pseudo_relocations(map_text)
     for line in map_text.splitlines():
         match = START_UP_SECTIONS.match(line)
         if match and int(match.group(2), 16) != 0:
