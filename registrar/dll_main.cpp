@@ -46,7 +46,9 @@ HRESULT RunExport(bool quiet, Body body) {
           : debug_output;
   // Strings come from this module's own table, not the caller's.
   plg::ModuleStrings strings(g_module_instance);
-  plg::Platform platform{registry, reporter, strings};
+  // The package registers the source, with this module as its message file.
+  plg::Win32EventLog events(L"Pellagor");
+  plg::Platform platform{registry, reporter, strings, events};
   return static_cast<HRESULT>(body(platform));
 }
 

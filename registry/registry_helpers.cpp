@@ -153,6 +153,8 @@ void ReportRegistrationError(Platform& platform, const std::string& text,
     detail = failure.path;
     if (failure.status != kSuccess) detail += ": error " + std::to_string(failure.status);
   }
+  // The event first: a box may stay open for long, or for good.
+  platform.events.WriteError(text, failure.path, failure.status);
   platform.reporter.Show(text, detail);
 }
 

@@ -73,8 +73,9 @@ struct RegFailure {
   RegStatus status = kSuccess;
 };
 
-// Shows `text` in the modal "Registration Error" box and returns when the
-// user has closed it.
+// Writes `text` with the failure to the event log as an error event, then
+// shows it in the modal "Registration Error" box and returns when the user
+// has closed it.
 void ReportRegistrationError(Platform& platform, const std::string& text,
                              const RegFailure& failure = {});
 

@@ -2,7 +2,7 @@
 """Checks the built module file: its tables and its resources.
 
   check_dll.py linkage  DLL            PE32+ DLL, two exports, system imports only
-  check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest
+  check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest, event messages
   check_dll.py load DLL MAP             what a load runs: DllMain only, code <= 64 KB
 
 Needs pefile (Debian: python3-pefile, for /usr/bin/python3). Prints every
@@ -134,6 +134,7 @@ def check_load(pe, map_text):
 # Resources.
 
 RT_ICON, RT_BITMAP, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 2, 6, 14, 16, 24
+RT_MESSAGETABLE = 11
 LANGUAGE = 0x0409
 
 ICON_GROUPS = [413, 415, 417, 431, 434]
@@ -300,6 +301,36 @@ def check_version(pe):
     expect_equal(translations, ["0x0409 0x04b0"], "version translation")
 
 
+def mc_messages(repo):
+    """{id: text} of resources/plgproduct_events.mc, each line ended by a
+    line feed as windmc writes it."""
+    with open(os.path.join(repo, "resources", "plgproduct_events.mc"), encoding="utf-8") as f:
+        blocks = re.findall(r"^MessageId=(\d+)\n.*?^Language=English\n(.*?)^\.\n", f.read(),
+                            re.MULTILINE | re.DOTALL)
+    return {int(number): text for number, text in blocks}
+
+
+def check_message_table(table, repo):
+    """Message table 1 holds exactly the .mc file's messages, as UTF-16."""
+    expect_equal(list(table.get(RT_MESSAGETABLE, {})), [1], "message tables")
+    data = only_data(table, RT_MESSAGETABLE, 1, "message table 1")
+    if data is None:
+        return
+    messages = {}
+    (blocks,) = struct.unpack_from("<I", data, 0)
+    for block in range(blocks):
+        low, high, offset = struct.unpack_from("<III", data, 4 + 12 * block)
+        for number in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, offset)
+            text = data[offset + 4:offset + length]
+            messages[number] = text.decode("utf-16-le") if flags & 1 else text.decode("latin-1")
+            messages[number] = messages[number].rstrip("\0")
+            offset += length
+    expected = mc_messages(repo)
+    check(expected, "resources/plgproduct_events.mc holds no message")
+    expect_equal(messages, expected, "event messages")
+
+
 def check_manifest(table):
     expect_equal(list(table.get(RT_MANIFEST, {})), [2], "manifests")
     data = only_data(table, RT_MANIFEST, 2, "manifest 2")
@@ -328,6 +359,7 @@ def main(argv):
         check_strings(table, argv[3])
         check_version(pe)
         check_manifest(table)
+        check_message_table(table, argv[3])
     else:
         sys.stderr.write(__doc__)
         return 2

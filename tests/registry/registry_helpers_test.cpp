@@ -313,16 +313,24 @@ TEST(IsProductVersionCurrent, BuildsTheMarkerFromTheStringTable) {
   EXPECT_FALSE(IsProductVersionCurrent(m.platform));
 }
 
-TEST(ReportRegistrationError, ShowsTheTextAndKeepsTheFailureForDiagnostics) {
+TEST(ReportRegistrationError, ShowsTheTextAndKeepsTheFailureForDiagnosticsAndTheEventLog) {
   TestMachine m;
   ReportRegistrationError(m.platform, "Unable to open HKEY_LOCAL_MACHINE",
                           {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics", kErrorAccessDenied});
   ReportRegistrationError(m.platform, "Second");
-  EXPECT_EQ((std::vector<std::string>{"Unable to open HKEY_LOCAL_MACHINE", "Second"}),
+  ReportRegistrationError(m.platform, "Third", {"HKEY_CLASSES_ROOT\\.plgf value \"\""});
+  EXPECT_EQ((std::vector<std::string>{"Unable to open HKEY_LOCAL_MACHINE", "Second", "Third"}),
             m.reporter.messages());
-  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Software\\Tolvanics: error 5", ""}),
+  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Software\\Tolvanics: error 5", "",
+                                      "HKEY_CLASSES_ROOT\\.plgf value \"\""}),
             m.reporter.details());
-  EXPECT_EQ(2u, m.reporter.shown());
+  EXPECT_EQ(3u, m.reporter.shown());
+  EXPECT_EQ((std::vector<RecordedEvent>{
+                {"Unable to open HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\Software\\Tolvanics",
+                 kErrorAccessDenied},
+                {"Second", "", kSuccess},
+                {"Third", "HKEY_CLASSES_ROOT\\.plgf value \"\"", kSuccess}}),
+            m.events.events());
 }
 
 }  // namespace

@@ -158,6 +158,21 @@ class FaultSweep : public ::testing::Test {
     m.SeedSharedSystem();
     m.registry.SeedString(testing::kOptionsKey, "abc", "Other Product");
   }
+
+  // Each message went to the event log too, with the key and error that its
+  // diagnostics name, and nothing else did.
+  static void ExpectEventPerMessage(const TestMachine& m) {
+    std::vector<std::string> texts;
+    std::vector<std::string> details;
+    for (const RecordedEvent& event : m.events.events()) {
+      texts.push_back(event.text);
+      details.push_back(event.key + (event.error == kSuccess
+                                         ? std::string()
+                                         : ": error " + std::to_string(event.error)));
+    }
+    EXPECT_EQ(m.messages(), texts);
+    EXPECT_EQ(m.reporter.details(), details);
+  }
 };
 
 TEST_F(FaultSweep, EveryRegistrationOperationFailingInTurn) {
@@ -197,6 +212,7 @@ TEST_F(FaultSweep, EveryRegistrationOperationFailingInTurn) {
       }
     }
     EXPECT_EQ(expected, m.messages());
+    ExpectEventPerMessage(m);
     messages_checked += expected.size();
     EXPECT_EQ(expected.empty() ? kResultOk : kResultSelfRegClassError, result);
     EXPECT_EQ(std::vector<std::string>{}, CallsOutsideProduct(m.registry.calls()));
@@ -279,6 +295,7 @@ TEST_F(FaultSweep, EveryUnregistrationOperationFailingInTurn) {
     // Removals and reads report nothing.
     EXPECT_EQ(kResultOk, UnregisterProduct(m.platform));
     EXPECT_TRUE(m.messages().empty());
+    EXPECT_TRUE(m.events.events().empty());
     EXPECT_EQ(std::vector<std::string>{}, CallsOutsideProduct(m.registry.calls()));
     EXPECT_EQ(0u, m.registry.open_handles());
     // A failure never removes more than a clean unregistration does, and

@@ -83,7 +83,7 @@ class Lab(BaseLab):
 
     def regsvr32(self, *switches, module=MODULE_PATH):
         """regsvr32 with the given switches, traced: (run, message boxes)."""
-        run = self.prefix.run("regsvr32", *switches, module, debug="+relay")
+        run = self.prefix.run("regsvr32", *switches, module, debug="+relay,+eventlog")
         return run, winelab.message_boxes(run.stderr)
 
     def import_plan(self, step, machine, what):
@@ -123,6 +123,7 @@ class Lab(BaseLab):
         run, boxes = self.regsvr32(*switches, module=module)
         self.checks.exit_code(run, 0, what)
         self.checks.equal([box[1] for box in boxes], [], what + ": messages")
+        self.checks.equal(winelab.events(run.stderr), [], what + ": events")
         traced = "RegDeleteKeyA" if "/u" in switches else "RegCreateKeyExA"
         self.checks.true(winelab.calls(run.stderr, traced), what + ": no traced " + traced)
         after = self.snapshot()

@@ -106,7 +106,8 @@ WxsSubstitutions SubstitutionsFor(const MemoryRegistry& machine, const std::stri
   const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{*copy, reporter, strings};
+  RecordingEventLog events;
+  Platform platform{*copy, reporter, strings, events};
   WxsSubstitutions substitutions;
   substitutions.file_id = file_id;
   substitutions.bin = GetInstallDirectory(platform, InstallDirectory::kBin);
