@@ -31,10 +31,9 @@ std::wstring DecimalOf(unsigned long number) {
 // the system has none.
 std::wstring ErrorTextOf(RegStatus error) {
   wchar_t buffer[512];
-  DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(error), 0, buffer, static_cast<DWORD>(std::size(buffer)),
-                     nullptr);
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(error), 0, buffer,
+                                static_cast<DWORD>(std::size(buffer)), nullptr);
   while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
                         buffer[length - 1] == L' ')) {
     --length;

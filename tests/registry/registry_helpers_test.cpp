@@ -325,12 +325,12 @@ TEST(ReportRegistrationError, ShowsTheTextAndKeepsTheFailureForDiagnosticsAndThe
                                       "HKEY_CLASSES_ROOT\\.plgf value \"\""}),
             m.reporter.details());
   EXPECT_EQ(3u, m.reporter.shown());
-  EXPECT_EQ((std::vector<RecordedEvent>{
-                {"Unable to open HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\Software\\Tolvanics",
-                 kErrorAccessDenied},
-                {"Second", "", kSuccess},
-                {"Third", "HKEY_CLASSES_ROOT\\.plgf value \"\"", kSuccess}}),
-            m.events.events());
+  EXPECT_EQ(
+      (std::vector<RecordedEvent>{{"Unable to open HKEY_LOCAL_MACHINE",
+                                   "HKEY_LOCAL_MACHINE\\Software\\Tolvanics", kErrorAccessDenied},
+                                  {"Second", "", kSuccess},
+                                  {"Third", "HKEY_CLASSES_ROOT\\.plgf value \"\"", kSuccess}}),
+      m.events.events());
 }
 
 }  // namespace
