@@ -858,7 +858,10 @@ def run_scenario(args):
 
 def run_contract(args):
     started = time.monotonic()
-    prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, "contract"))
+    # A prefix of the program's own, so that programs run this way can run
+    # side by side.
+    name = os.path.splitext(os.path.basename(args.exe))[0]
+    prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
     run = prefix.run(os.path.abspath(args.exe), *args.gtest_args, timeout=300)
     print(run.stdout)
     elapsed = time.monotonic() - started
