@@ -120,6 +120,10 @@ RegStatus Registry::CallForKey(KeyCall call, bool safe_path, const RegKey& paren
   return status;
 }
 
+Registry::~Registry() {
+  while (open_keys_ != nullptr) delete std::exchange(open_keys_, open_keys_->next);
+}
+
 void Registry::CloseKey(KeyHandle handle) {
   for (OpenKeyRecord** link = &open_keys_; *link != nullptr; link = &(*link)->next) {
     if ((*link)->handle == handle) {

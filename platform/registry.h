@@ -115,7 +115,9 @@ struct KeyInfo {
 class Registry {
  public:
   Registry() = default;
-  virtual ~Registry() = default;
+  // Forgets the keys still open; the implementation, already gone, closes
+  // its handles itself.
+  virtual ~Registry();
   // Open keys belong to the registry they were opened through.
   Registry(const Registry&) = delete;
   Registry& operator=(const Registry&) = delete;
