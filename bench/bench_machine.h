@@ -20,7 +20,8 @@ struct BenchMachine {
   std::unique_ptr<MemoryRegistry> registry = BuiltInMachine();
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{*registry, reporter, strings};
+  RecordingEventLog events;
+  Platform platform{*registry, reporter, strings, events};
 };
 
 // Version `index` of a machine with many: 0 is this product's own 38.0, the

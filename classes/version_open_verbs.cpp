@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "classes/class_texts.h"
+#include "platform/registry_names.h"
 #include "registry/registry_helpers.h"
 #include "registry/registry_paths.h"
 #include "resources/product_strings.h"
@@ -27,14 +28,17 @@ struct ViewKeys {
   std::string product_key;
 };
 
-// The single-byte form of a version name. A character beyond U+00FF would
-// lose a byte and name another key, so such a name gives no version at all.
+// The code page 1252 form of a version name. A name that does not come back
+// unchanged from that form (a character beyond U+00FF, or U+0080 to U+009F,
+// which 1252 holds elsewhere or not at all) would name another key through
+// the ANSI calls, so such a name gives no version at all.
 std::optional<std::string> VersionNameOf(const std::u16string& wide) {
-  std::string name;
+  std::u16string kept;
   for (char16_t c : wide) {
-    if (c > 0xFF) return std::nullopt;
-    if (c != 0) name += static_cast<char>(c);
+    if (c != 0) kept += c;
   }
+  std::string name;
+  if (!Utf16ToAnsiExactly(kept, &name)) return std::nullopt;
   return name;
 }
 
@@ -83,6 +87,9 @@ std::optional<std::string> ReadReleaseBin(Platform& platform, const RegKey& shar
   }
   std::string text = BinTextOf(bin);
   if (text.find(kSharedSystemName) == std::string::npos) return std::nullopt;
+  // A quote would end the quoted executable path early and the verb's name
+  // would carry it: such a release gives no verb.
+  if (text.find('"') != std::string::npos) return std::nullopt;
   return text;
 }
 

@@ -1,5 +1,5 @@
 // What registration code reaches of the machine: the registry, the message
-// box and the module's string table. The DLL hands its steps the Win32 forms;
+// box, the event log and the module's string table. The DLL hands its steps the Win32 forms;
 // tests and tools hand them the in-memory forms in machine/.
 #pragma once
 
@@ -31,6 +31,18 @@ class MessageReporter {
   std::size_t shown_ = 0;
 };
 
+// The Application event log, where administrators and fleet tools look for
+// what went wrong on a machine nobody watched.
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+
+  // Writes one error event from the module's event source: the message
+  // `text`, the key it concerns (empty when none) and the Win32 error
+  // (kSuccess when none).
+  virtual void WriteError(const std::string& text, const std::string& key, RegStatus error) = 0;
+};
+
 // The module's string table.
 class StringSource {
  public:
@@ -44,6 +56,7 @@ struct Platform {
   Registry& registry;
   MessageReporter& reporter;
   const StringSource& strings;
+  EventLog& events;
 };
 
 }  // namespace plg

@@ -47,7 +47,7 @@ RegKey RegKey::ClassesRoot() { return Root(RegistryRoot::kClassesRoot); }
 
 void RegKey::Close() {
   if (registry_ != nullptr) {
-    registry_->DoCloseKey(handle_);
+    registry_->CloseKey(handle_);
   }
   registry_ = nullptr;
   handle_ = 0;
@@ -82,12 +82,13 @@ bool IsSafeOpenPath(std::string_view path) {
   return IsSafeKeyPath(path);
 }
 
-RegKey Registry::MakeKey(const RegKey& parent, std::string_view path, KeyHandle handle) {
+RegKey Registry::MakeKey(const RegKey& parent, std::string_view path) {
   std::string full = parent.path();
   full += '\\';
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   full.append(path);
-  return RegKey(this, handle, parent.root(), std::move(full));
+  // Not yet a key of this registry: CallForKey makes it one once it is open.
+  return RegKey(nullptr, 0, parent.root(), std::move(full));
 }
 
 RegStatus Registry::CreateKey(const RegKey& parent, std::string_view path, RegAccess access,
@@ -104,10 +105,44 @@ RegStatus Registry::CallForKey(KeyCall call, bool safe_path, const RegKey& paren
                                std::string_view path, RegAccess access, RegKey* key) {
   if (!parent.valid()) return kErrorInvalidHandle;
   if (!safe_path) return kErrorBadPathname;
-  KeyHandle handle = 0;
-  const RegStatus status = (this->*call)(parent, path, access, &handle);
-  if (status == kSuccess) *key = MakeKey(parent, path, handle);
+  // Everything that allocates comes before the key is opened.
+  auto* record = new OpenKeyRecord{open_keys_, 0};
+  RegKey made = MakeKey(parent, path);
+  const RegStatus status = (this->*call)(parent, path, access, &record->handle);
+  if (status != kSuccess) {
+    delete record;
+    return status;
+  }
+  open_keys_ = record;
+  made.registry_ = this;
+  made.handle_ = record->handle;
+  *key = std::move(made);
   return status;
+}
+
+Registry::~Registry() {
+  while (open_keys_ != nullptr) delete std::exchange(open_keys_, open_keys_->next);
+}
+
+void Registry::CloseKey(KeyHandle handle) {
+  for (OpenKeyRecord** link = &open_keys_; *link != nullptr; link = &(*link)->next) {
+    if ((*link)->handle == handle) {
+      OpenKeyRecord* record = *link;
+      *link = record->next;
+      delete record;
+      break;
+    }
+  }
+  DoCloseKey(handle);
+}
+
+void Registry::CloseOpenKeys() {
+  while (open_keys_ != nullptr) {
+    OpenKeyRecord* record = open_keys_;
+    open_keys_ = record->next;
+    DoCloseKey(record->handle);
+    delete record;
+  }
 }
 
 RegStatus Registry::SetValue(const RegKey& key, std::string_view name, ValueType type,

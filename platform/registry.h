@@ -114,7 +114,18 @@ struct KeyInfo {
 // accident before an implementation sees them (IsSafeKeyPath).
 class Registry {
  public:
-  virtual ~Registry() = default;
+  Registry() = default;
+  // Forgets the keys still open; the implementation, already gone, closes
+  // its handles itself.
+  virtual ~Registry();
+  // Open keys belong to the registry they were opened through.
+  Registry(const Registry&) = delete;
+  Registry& operator=(const Registry&) = delete;
+
+  // Closes every key opened through this registry and not closed yet. For a
+  // call that ran out of memory (platform/call_memory.h): the RegKey
+  // objects that held those keys are gone without their destructors.
+  void CloseOpenKeys();
 
   // RegCreateKeyExA(parent, path, 0, "", 0, access, NULL, &key, NULL):
   // creates missing keys along the path, or opens the existing key.
@@ -187,11 +198,23 @@ class Registry {
 
  private:
   friend class RegKey;
+  // One record per open key, most recently opened first. The record is
+  // allocated before the key is opened, so that running out of memory never
+  // leaves a key open that is not recorded.
+  struct OpenKeyRecord {
+    OpenKeyRecord* next;
+    KeyHandle handle;
+  };
+  void CloseKey(KeyHandle handle);
+
+  OpenKeyRecord* open_keys_ = nullptr;
+
   using KeyCall = RegStatus (Registry::*)(const RegKey&, std::string_view, RegAccess, KeyHandle*);
   // Checks `parent` and the path, makes `call` and wraps its handle in `key`.
   RegStatus CallForKey(KeyCall call, bool safe_path, const RegKey& parent, std::string_view path,
                        RegAccess access, RegKey* key);
-  RegKey MakeKey(const RegKey& parent, std::string_view path, KeyHandle handle);
+  // The key named `path` beneath `parent`, with no handle yet.
+  RegKey MakeKey(const RegKey& parent, std::string_view path);
 };
 
 // True for a path that names a key strictly beneath its parent: not empty, no

@@ -30,23 +30,32 @@ std::string ReadModulePath(HINSTANCE module) {
   }
 }
 
+// Export calls run one at a time: a call's memory is the module's one
+// running call's (platform/call_memory.h).
+SRWLOCK g_export_lock = SRWLOCK_INIT;
+
 // Runs one export's work with the Win32 registry, this module's strings and
-// the message delivery the caller can take. Built without C++ exceptions:
-// memory running out raises STATUS_NO_MEMORY (module_runtime.cpp).
+// the message delivery the caller can take, as one call: memory running out
+// returns E_OUTOFMEMORY with every key closed (module_runtime.cpp).
 template <typename Body>
 HRESULT RunExport(bool quiet, Body body) {
+  AcquireSRWLockExclusive(&g_export_lock);
   plg::Win32Registry registry;
   plg::MessageBoxReporter boxes;
   plg::DebugOutputReporter debug_output;
   plg::MessageReporter& reporter =
-      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation()) ==
+      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation(), plg::IsSessionZero()) ==
               plg::MessageDelivery::kMessageBox
           ? static_cast<plg::MessageReporter&>(boxes)
           : debug_output;
   // Strings come from this module's own table, not the caller's.
   plg::ModuleStrings strings(g_module_instance);
-  plg::Platform platform{registry, reporter, strings};
-  return static_cast<HRESULT>(body(platform));
+  // The package registers the source, with this module as its message file.
+  plg::Win32EventLog events(L"Pellagor");
+  plg::Platform platform{registry, reporter, strings, events};
+  const long result = plg::RunExportCall(platform, body);
+  ReleaseSRWLockExclusive(&g_export_lock);
+  return static_cast<HRESULT>(result);
 }
 
 HRESULT Register(bool quiet) {

@@ -1,6 +1,7 @@
 #include "registrar/install_options.h"
 
-#include <string>
+#include <cstddef>
+#include <iterator>
 
 namespace plg {
 
@@ -14,27 +15,31 @@ wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' :
 }  // namespace
 
 std::optional<InstallOptions> ParseInstallCommandLine(const wchar_t* command_line) {
+  // Read in place: nothing is allocated before the export's call begins.
+  static constexpr wchar_t kQuiet[] = L"quiet";
+  constexpr std::size_t kQuietLength = std::size(kQuiet) - 1;
   InstallOptions options;
   if (command_line == nullptr) return options;
-  std::wstring option;
-  for (const wchar_t* p = command_line;; ++p) {
-    if (*p != L'\0' && !IsSeparator(*p)) {
-      option += FoldAscii(*p);
+  for (const wchar_t* p = command_line; *p != L'\0';) {
+    if (IsSeparator(*p)) {
+      ++p;
       continue;
     }
-    if (option == L"quiet") {
-      options.quiet = true;
-    } else if (!option.empty()) {
-      return std::nullopt;
+    std::size_t length = 0;
+    bool quiet = true;
+    for (; p[length] != L'\0' && !IsSeparator(p[length]); ++length) {
+      quiet = quiet && length < kQuietLength && FoldAscii(p[length]) == kQuiet[length];
     }
-    option.clear();
-    if (*p == L'\0') return options;
+    if (!quiet || length != kQuietLength) return std::nullopt;
+    options.quiet = true;
+    p += length;
   }
+  return options;
 }
 
-MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station) {
-  return quiet || !interactive_station ? MessageDelivery::kDebugOutput
-                                       : MessageDelivery::kMessageBox;
+MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero) {
+  return quiet || !interactive_station || session_zero ? MessageDelivery::kDebugOutput
+                                                       : MessageDelivery::kMessageBox;
 }
 
 }  // namespace plg

@@ -22,7 +22,9 @@ enum class MessageDelivery {
 };
 
 // A box only where someone can close it: never in quiet mode, never on a
-// window station that is not interactive (a service's, session 0's).
-MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station);
+// window station that is not interactive (a service's), never in session 0,
+// whatever its window station reports (services, and programs started there,
+// share it with nobody who could see a box).
+MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero);
 
 }  // namespace plg

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/call_memory.h"
 #include "platform/platform.h"
 #include "registry/registration_mode.h"
 
@@ -12,6 +13,7 @@ namespace plg {
 // HRESULTs the exports return.
 inline constexpr long kResultOk = 0;
 inline constexpr long kResultSelfRegClassError = static_cast<long>(0x80040201);
+inline constexpr long kResultOutOfMemory = static_cast<long>(0x8007000E);  // E_OUTOFMEMORY
 
 // Runs every step with `mode`, in the same order for both modes. No step's
 // failure stops the run.
@@ -26,5 +28,15 @@ long RegisterProduct(Platform& platform, const std::string& module_path);
 // step in unregistration mode. Removals report nothing: always S_OK unless a
 // message was shown.
 long UnregisterProduct(Platform& platform);
+
+// An export's work, `work(platform)`, as one call of platform/call_memory.h:
+// its result, or kResultOutOfMemory when memory ran out, every key the call
+// opened then closed and every block it allocated freed.
+template <typename Work>
+long RunExportCall(Platform& platform, Work work) {
+  long result = kResultOutOfMemory;
+  auto body = [&] { result = work(platform); };
+  return RunCall(platform.registry, body) ? result : kResultOutOfMemory;
+}
 
 }  // namespace plg

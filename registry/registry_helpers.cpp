@@ -110,7 +110,11 @@ std::string GetInstallDirectory(Platform& platform, InstallDirectory kind) {
     return {};
   }
   bool ok = false;
-  return ReadDefaultText(platform, key, value_name, &ok);
+  std::string directory = ReadDefaultText(platform, key, value_name, &ok);
+  // The bin directory enters quoted command lines, where a quote would end
+  // the executable's path early: it counts as unreadable.
+  if (kind == InstallDirectory::kBin && directory.find('"') != std::string::npos) return {};
+  return directory;
 }
 
 int CountOptionsValues(Platform& platform) {
@@ -128,11 +132,13 @@ bool IsProductVersionCurrent(Platform& platform) {
   const std::string prog_id = LoadProductString(platform, kApplicationProgId);
   const std::string marker = prog_id + " " + LoadProductString(platform, kMajorVersion) +
                              LoadProductString(platform, kMinorVersion);
+  // Only a marker key that is not there (or cannot even be named, string 439
+  // missing) counts as this version's: one that exists but cannot be opened
+  // or read may name another version.
   RegKey key;
-  if (platform.registry.OpenKey(RegKey::ClassesRoot(), prog_id + "\\CurVer", kKeyRead, &key) !=
-      kSuccess) {
-    return true;
-  }
+  const RegStatus opened =
+      platform.registry.OpenKey(RegKey::ClassesRoot(), prog_id + "\\CurVer", kKeyRead, &key);
+  if (opened != kSuccess) return opened == kErrorFileNotFound || opened == kErrorBadPathname;
   bool ok = false;
   std::string current = ReadDefaultText(platform, key, "", &ok);
   if (!ok) return false;
@@ -147,6 +153,8 @@ void ReportRegistrationError(Platform& platform, const std::string& text,
     detail = failure.path;
     if (failure.status != kSuccess) detail += ": error " + std::to_string(failure.status);
   }
+  // The event first: a box may stay open for long, or for good.
+  platform.events.WriteError(text, failure.path, failure.status);
   platform.reporter.Show(text, detail);
 }
 

@@ -51,7 +51,8 @@ enum class InstallDirectory { kBin, kHelp, kLib, kRoot };
 
 // The shared system's directory of `kind` ("bin", "help", "lib" or "root" in
 // its Dir key), as stored; empty when the key or value is missing, does not
-// fit 4096 bytes, or cannot be read. Data of any type is taken as text, up to
+// fit 4096 bytes, or cannot be read, and a bin directory holding a double
+// quote is empty too. Data of any type is taken as text, up to
 // its first zero byte.
 std::string GetInstallDirectory(Platform& platform, InstallDirectory kind);
 
@@ -60,9 +61,10 @@ std::string GetInstallDirectory(Platform& platform, InstallDirectory kind);
 int CountOptionsValues(Platform& platform);
 
 // Whether this product version may remove the class registrations that
-// several versions share: true when PLG Application\CurVer is missing or its
-// default value begins with "PLG Application 380"; false when it exists but
-// names another version or cannot be read.
+// several versions share: true when PLG Application\CurVer is not found or
+// its default value begins with "PLG Application 380"; false when it names
+// another version, or exists but cannot be opened (access denied included)
+// or read.
 bool IsProductVersionCurrent(Platform& platform);
 
 // Which key and error led to a message, for diagnostics only.
@@ -71,8 +73,9 @@ struct RegFailure {
   RegStatus status = kSuccess;
 };
 
-// Shows `text` in the modal "Registration Error" box and returns when the
-// user has closed it.
+// Writes `text` with the failure to the event log as an error event, then
+// shows it in the modal "Registration Error" box and returns when the user
+// has closed it.
 void ReportRegistrationError(Platform& platform, const std::string& text,
                              const RegFailure& failure = {});
 

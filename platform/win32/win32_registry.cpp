@@ -73,13 +73,12 @@ RegStatus Win32Registry::DoQueryValue(const RegKey& key, std::string_view name,
 }
 
 RegStatus Win32Registry::DoQueryInfo(const RegKey& key, KeyInfo* info) {
-  char class_name[2048];
-  DWORD class_size = sizeof class_name;
+  // Only the counts: asking for the class name too would fail with
+  // ERROR_MORE_DATA for a key whose class name outgrows the buffer.
   DWORD subkeys = 0;
   DWORD values = 0;
-  const LSTATUS status =
-      RegQueryInfoKeyA(ToHkey(key), class_name, &class_size, nullptr, &subkeys, nullptr, nullptr,
-                       &values, nullptr, nullptr, nullptr, nullptr);
+  const LSTATUS status = RegQueryInfoKeyA(ToHkey(key), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                          nullptr, &values, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return status;
   info->subkeys = subkeys;
   info->values = values;

@@ -115,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                 OneVerb("Open Pellagor V13",
                         R"("D:\Kelsys\Kelsys V13\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"Empty", kRegSz, Terminated(""), {}},
+        BinCase{"Quote", kRegSz, Terminated(R"(C:\Kelsys V12" x.exe "\bin\)"), {}},
         BinCase{"BinaryUnterminated", kRegBinary, Bytes(R"(E:\Kelsys V9\bin\)"),
                 OneVerb("Open Pellagor V9", R"("E:\Kelsys V9\bin\TolvaneModeler.exe" /plg "%1")")},
         BinCase{"ZeroBytesDropped", kRegSz, Widened(R"(E:\Kelsys V9\)"),
@@ -195,6 +196,14 @@ TEST(VersionOpenVerbs, VersionNamesThatDoNotMapToOneByteTextAreSkipped) {
   SeedRelease(m, kNativeReleases, kNativeVersions, "38.0", R"(C:\Kelsys V12\bin\)");
   m.registry.Erase(std::string(kNativeVersions) + "\\38.0");
   m.registry.SeedKeyW(kNativeVersions, u"3\u3800.0");
+  // U+0080 and U+009F are not the bytes 0x80 and 0x9F in code page 1252
+  // (those are U+20AC and U+0178): cut to one byte, they would name these.
+  m.registry.SeedKeyW(kNativeVersions, u"38.0\u0080");
+  m.registry.SeedKeyW(kNativeVersions, u"38.0\u009f");
+  m.registry.SeedString(std::string(kNativeReleases) + "\\38.0\x80\\Dir", "Bin",
+                        R"(C:\Kelsys C1\bin\)");
+  m.registry.SeedString(std::string(kNativeReleases) + "\\38.0\x9f\\Dir", "Bin",
+                        R"(C:\Kelsys C2\bin\)");
   // A Latin-1 name keeps its one-byte form.
   m.registry.SeedKeyW(kNativeVersions, u"38.0\u00e9");
   m.registry.SeedString(std::string(kNativeReleases) + "\\38.0\xe9\\Dir", "Bin",

@@ -2,7 +2,7 @@
 """Checks the built module file, its tables and its resources, and plgreg.exe.
 
   check_dll.py linkage  DLL            PE32+ DLL, two exports, system imports only
-  check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest
+  check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest, event messages
   check_dll.py load DLL MAP             what a load runs: DllMain only, code <= 64 KB
   check_dll.py program EXE VERSION      plgreg.exe as shipped: version record
                                         (VERSION, 38.0.<build>), manifest, no
@@ -95,6 +95,17 @@ UNWANTED_MEMBERS = re.compile(
     r"libwinpthread|pthread)")
 # Input sections of static constructors and TLS in the linker map.
 START_UP_SECTIONS = re.compile(r"^ (\.ctors\S*|\.CRT\$X[CIL]\S*|\.tls\S*)\s+0x\w+\s+0x(\w+)\s")
+# The bounds of the pseudo-relocation list, which the C runtime's start-up
+# would apply and nothing applies without it: the list must be empty.
+PSEUDO_RELOC_BOUND = re.compile(r"^\s+0x(\w+)\s+(__RUNTIME_PSEUDO_RELOC_LIST(?:_END)?__) = ",
+                                re.MULTILINE)
+
+
+def check_no_pseudo_relocations(map_text):
+    bounds = {name: int(address, 16) for address, name in PSEUDO_RELOC_BOUND.findall(map_text)}
+    if check(len(bounds) == 2, "the map gives no bounds of the pseudo-relocation list"):
+        size = bounds["__RUNTIME_PSEUDO_RELOC_LIST_END__"] - bounds["__RUNTIME_PSEUDO_RELOC_LIST__"]
+        check(size == 0, "pseudo-relocations linked (%d bytes), which nothing applies" % size)
 
 
 def check_load(pe, map_text):
@@ -115,6 +126,7 @@ def check_load(pe, map_text):
     for member in sorted(set(members)):
         check(not UNWANTED_MEMBERS.search(member), "links %s" % member)
     check(members, "the map lists no archive member: not a linker map?")
+    check_no_pseudo_relocations(map_text)
     for line in map_text.splitlines():
         match = START_UP_SECTIONS.match(line)
         if match and int(match.group(2), 16) != 0:
@@ -125,6 +137,7 @@ def check_load(pe, map_text):
 # Resources.
 
 RT_ICON, RT_BITMAP, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 2, 6, 14, 16, 24
+RT_MESSAGETABLE = 11
 LANGUAGE = 0x0409
 
 ICON_GROUPS = [413, 415, 417, 431, 434]
@@ -312,6 +325,36 @@ def check_version(pe, expected):
     expect_equal(translations, ["0x0409 0x04b0"], "version translation")
 
 
+def mc_messages(repo):
+    """{id: text} of resources/plgproduct_events.mc, each line ended by a
+    line feed as windmc writes it."""
+    with open(os.path.join(repo, "resources", "plgproduct_events.mc"), encoding="utf-8") as f:
+        blocks = re.findall(r"^MessageId=(\d+)\n.*?^Language=English\n(.*?)^\.\n", f.read(),
+                            re.MULTILINE | re.DOTALL)
+    return {int(number): text for number, text in blocks}
+
+
+def check_message_table(table, repo):
+    """Message table 1 holds exactly the .mc file's messages, as UTF-16."""
+    expect_equal(list(table.get(RT_MESSAGETABLE, {})), [1], "message tables")
+    data = only_data(table, RT_MESSAGETABLE, 1, "message table 1")
+    if data is None:
+        return
+    messages = {}
+    (blocks,) = struct.unpack_from("<I", data, 0)
+    for block in range(blocks):
+        low, high, offset = struct.unpack_from("<III", data, 4 + 12 * block)
+        for number in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, offset)
+            text = data[offset + 4:offset + length]
+            messages[number] = text.decode("utf-16-le") if flags & 1 else text.decode("latin-1")
+            messages[number] = messages[number].rstrip("\0")
+            offset += length
+    expected = mc_messages(repo)
+    check(expected, "resources/plgproduct_events.mc holds no message")
+    expect_equal(messages, expected, "event messages")
+
+
 # The manifest's resource ID: 2 for a DLL's, 1 for a program's.
 DLL_MANIFEST, PROGRAM_MANIFEST = 2, 1
 # The supportedOS identifier of Windows 10, which Windows 11 shares.
@@ -359,6 +402,7 @@ def main(argv):
         check_strings(table, argv[3])
         check_version(pe, MODULE_VERSION)
         expect_equal(manifest_elements(table, DLL_MANIFEST, "dpiAware"), ["true"], "dpiAware")
+        check_message_table(table, argv[3])
     elif len(argv) == 4 and argv[1] == "program":
         pe = pefile.PE(argv[2])
         check_version(pe, program_version(argv[3]))

@@ -198,7 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MemoryRegistry registry;
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{registry, reporter, strings};
+  RecordingEventLog events;
+  Platform platform{registry, reporter, strings, events};
   Bytes in(data, size);
   BuildMachine(in, registry, strings, platform);
   Check(registry, "an earlier registration");

@@ -45,11 +45,18 @@ TEST(InstallCommandLine, KnowsOnlyQuietInAnyCaseAndSeparation) {
   }
 }
 
-TEST(MessageDelivery, ABoxOnlyForAnInteractiveCallerThatDidNotAskForQuiet) {
-  EXPECT_EQ(MessageDelivery::kMessageBox, ChooseMessageDelivery(false, true));
-  EXPECT_EQ(MessageDelivery::kDebugOutput, ChooseMessageDelivery(true, true));
-  EXPECT_EQ(MessageDelivery::kDebugOutput, ChooseMessageDelivery(false, false));
-  EXPECT_EQ(MessageDelivery::kDebugOutput, ChooseMessageDelivery(true, false));
+TEST(MessageDelivery, ABoxOnlyForAnInteractiveCallerOutsideSessionZeroThatDidNotAskForQuiet) {
+  for (const bool quiet : {false, true}) {
+    for (const bool interactive : {false, true}) {
+      for (const bool session_zero : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "quiet " << quiet << ", interactive " << interactive
+                                          << ", session 0 " << session_zero);
+        EXPECT_EQ(!quiet && interactive && !session_zero ? MessageDelivery::kMessageBox
+                                                         : MessageDelivery::kDebugOutput,
+                  ChooseMessageDelivery(quiet, interactive, session_zero));
+      }
+    }
+  }
 }
 
 }  // namespace

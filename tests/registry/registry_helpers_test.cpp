@@ -217,6 +217,19 @@ TEST_F(InstallDirectoryTest, TakesDataAsTextUpToItsFirstZeroWhateverItsType) {
   }
 }
 
+TEST_F(InstallDirectoryTest, AQuoteMakesTheBinDirectoryEmptyButNotTheOthers) {
+  // The bin directory enters quoted command lines; the others name no
+  // executable.
+  const std::string quoted = R"(C:\Kelsys V12" x.exe "\bin\)";
+  for (const char* name : {"bin", "help", "lib", "root"}) {
+    m.registry.SeedString(testing::kDirKey, name, quoted);
+  }
+  EXPECT_EQ("", GetInstallDirectory(m.platform, InstallDirectory::kBin));
+  EXPECT_EQ(quoted, GetInstallDirectory(m.platform, InstallDirectory::kHelp));
+  EXPECT_EQ(quoted, GetInstallDirectory(m.platform, InstallDirectory::kLib));
+  EXPECT_EQ(quoted, GetInstallDirectory(m.platform, InstallDirectory::kRoot));
+}
+
 TEST_F(InstallDirectoryTest, AValueBeyond4096BytesIsUnreadable) {
   m.registry.SeedValue(testing::kDirKey, "bin", kRegSz, std::vector<std::uint8_t>(4096, 'a'));
   EXPECT_EQ(std::string(4096, 'a'), GetInstallDirectory(m.platform, InstallDirectory::kBin));
@@ -270,11 +283,18 @@ TEST(IsProductVersionCurrent, AMarkerThatCannotBeReadCountsAsNotCurrent) {
     m.registry.SeedKey(kCurVerKey);  // no default value
     EXPECT_FALSE(IsProductVersionCurrent(m.platform));
   }
-  {
-    TestMachine m;
-    m.registry.SeedString(kCurVerKey, "", "PLG Application 3800");
-    m.registry.InjectFault({RegOp::kQueryValue, kCurVerKey, ""});
-    EXPECT_FALSE(IsProductVersionCurrent(m.platform));
+  // Only a marker key that is not found counts as current; any other failure
+  // to open it, or to read it, does not.
+  for (const RegOp op : {RegOp::kOpenKey, RegOp::kQueryValue}) {
+    for (const RegStatus error : {kErrorAccessDenied, kErrorInvalidParameter, kErrorFileNotFound}) {
+      SCOPED_TRACE(std::string(RegOpName(op)) + " error " + std::to_string(error));
+      TestMachine m;
+      m.registry.SeedString(kCurVerKey, "", "PLG Application 3800");
+      m.registry.InjectFault({op, kCurVerKey, std::nullopt, error});
+      EXPECT_EQ(op == RegOp::kOpenKey && error == kErrorFileNotFound,
+                IsProductVersionCurrent(m.platform));
+      EXPECT_EQ(0u, m.registry.open_handles());
+    }
   }
   {
     TestMachine m;
@@ -293,16 +313,24 @@ TEST(IsProductVersionCurrent, BuildsTheMarkerFromTheStringTable) {
   EXPECT_FALSE(IsProductVersionCurrent(m.platform));
 }
 
-TEST(ReportRegistrationError, ShowsTheTextAndKeepsTheFailureForDiagnostics) {
+TEST(ReportRegistrationError, ShowsTheTextAndKeepsTheFailureForDiagnosticsAndTheEventLog) {
   TestMachine m;
   ReportRegistrationError(m.platform, "Unable to open HKEY_LOCAL_MACHINE",
                           {"HKEY_LOCAL_MACHINE\\Software\\Tolvanics", kErrorAccessDenied});
   ReportRegistrationError(m.platform, "Second");
-  EXPECT_EQ((std::vector<std::string>{"Unable to open HKEY_LOCAL_MACHINE", "Second"}),
+  ReportRegistrationError(m.platform, "Third", {"HKEY_CLASSES_ROOT\\.plgf value \"\""});
+  EXPECT_EQ((std::vector<std::string>{"Unable to open HKEY_LOCAL_MACHINE", "Second", "Third"}),
             m.reporter.messages());
-  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Software\\Tolvanics: error 5", ""}),
+  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Software\\Tolvanics: error 5", "",
+                                      "HKEY_CLASSES_ROOT\\.plgf value \"\""}),
             m.reporter.details());
-  EXPECT_EQ(2u, m.reporter.shown());
+  EXPECT_EQ(3u, m.reporter.shown());
+  EXPECT_EQ(
+      (std::vector<RecordedEvent>{{"Unable to open HKEY_LOCAL_MACHINE",
+                                   "HKEY_LOCAL_MACHINE\\Software\\Tolvanics", kErrorAccessDenied},
+                                  {"Second", "", kSuccess},
+                                  {"Third", "HKEY_CLASSES_ROOT\\.plgf value \"\"", kSuccess}}),
+      m.events.events());
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ struct TestMachine {
   MemoryRegistry registry;
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{registry, reporter, strings};
+  RecordingEventLog events;
+  Platform platform{registry, reporter, strings, events};
 
   // The machine image of the shared system as installed
   // (machine/images/shared_system.reg): HKEY_CLASSES_ROOT\CLSID and release

@@ -351,7 +351,7 @@ def error_box(lab):
             prefix.run(VOLATILE_HELPER_PATH, "Software\\Classes\\Tolvane Model Library",
                        check=True)
             prefix.run(STUCK_HELPER_PATH, "Software\\Classes\\Pellagor Language", check=True)
-            registration = prefix.start(["regsvr32", "/s", MODULE_PATH], "+relay")
+            registration = prefix.start(["regsvr32", "/s", MODULE_PATH], "+relay,+eventlog")
             seen = []
             for number, text in enumerate(messages, 1):
                 window = display.wait_for_window(CAPTION, ignore=seen,
@@ -379,6 +379,8 @@ def error_box(lab):
             checks.exit_code(run, REGSVR32_DLLREGISTER_FAILED, "regsvr32 /s")
             checks.sequence(winelab.message_boxes(run.stderr), boxes(messages),
                             "message boxes")
+            checks.sequence([strings[0] for _, _, strings, _ in winelab.events(run.stderr)],
+                            messages, "texts of the error events beside the boxes")
             checks.equal(len(seen), len(messages), "windows seen")
             checks.true(display.windows(CAPTION) == [], "a box is still open")
             tree = lab.export("HKCR\\PLG Application")
@@ -392,6 +394,10 @@ def error_box(lab):
 # Where nobody can close a box.
 
 QUIET_MESSAGES = ["Unable to create Application Name key"] + HOST_SETTINGS_MESSAGES
+# The event of a message with its key and Win32 error
+# (resources/plgproduct_events.mc), written as an error event.
+EVENT_KEY_AND_ERROR = 1002
+EVENTLOG_ERROR_TYPE = 1
 STATION_HELPER_PATH = "C:\\plgtest\\run_on_station.exe"
 
 
@@ -413,6 +419,16 @@ def told_not_shown(lab, exit_code, trace, what):
     checks.sequence([text for text, _ in told], QUIET_MESSAGES, what + ": debug output")
     checks.equal([detail for _, detail in told if not detail.endswith(": error 1021")], [],
                  what + ": details without the key's error 1021")
+    # Each message is an error event too: the text, the key, the error and
+    # its system text, as event 1002 shows them.
+    written = winelab.events(trace)
+    checks.sequence([(kind, number, strings[:3], level) for kind, number, strings, level
+                     in written],
+                    [(EVENTLOG_ERROR_TYPE, EVENT_KEY_AND_ERROR,
+                      [text, detail.rpartition(": error ")[0], "1021"], "err")
+                     for text, detail in told], what + ": events")
+    checks.equal([strings[3:] for _, _, strings, _ in written if len(strings) != 4], [],
+                 what + ": events without the error's text")
     checks.tree(lab.export("HKCR\\Pellagor Language", "HKCR\\PLG Application", "HKCR\\.plgf"),
                 expected("observed_classes_without_versions.reg"), what + ": classes")
 
@@ -433,7 +449,7 @@ def quiet_failure(lab):
         with prefix.persistent_server():
             volatile_company(lab)
             registration = prefix.start(["regsvr32", "/s", "/n", "/i:quiet", MODULE_PATH],
-                                        "+relay,+debugstr")
+                                        "+relay,+debugstr,+eventlog")
             window = display.wait_for_window(CAPTION, timeout=60,
                                              while_running=registration.process)
             if not checks.true(window is None, "a box appeared"):
@@ -446,6 +462,8 @@ def quiet_failure(lab):
             told_not_shown(lab, run.returncode, run.stderr, "regsvr32 /s /n /i:quiet")
     print("quiet: exit %d, %d message(s) in the debug output, screenshots in %s" % (
         run.returncode, len(winelab.debug_messages(run.stderr)), shots))
+    print("events as Wine traced them:\n" + "\n".join(
+        line for line in run.stderr.splitlines() if ":ReportEventW " in line))
 
 
 @check
@@ -459,7 +477,7 @@ def hidden_station(lab):
     with prefix.persistent_server():
         volatile_company(lab)
         started = prefix.run(STATION_HELPER_PATH, "40", "regsvr32", "/s", MODULE_PATH,
-                             debug="+relay,+debugstr", timeout=90)
+                             debug="+relay,+debugstr,+eventlog", timeout=90)
         lines = started.stdout.split()
         checks.equal(lines[:1], ["flags=0x0"], "the station's UOI_FLAGS")
         if not checks.true(lines[1:2] != ["timeout"], "regsvr32 on the station did not return"):

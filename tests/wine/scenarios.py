@@ -83,7 +83,7 @@ class Lab(BaseLab):
 
     def regsvr32(self, *switches, module=MODULE_PATH):
         """regsvr32 with the given switches, traced: (run, message boxes)."""
-        run = self.prefix.run("regsvr32", *switches, module, debug="+relay")
+        run = self.prefix.run("regsvr32", *switches, module, debug="+relay,+eventlog")
         return run, winelab.message_boxes(run.stderr)
 
     def import_plan(self, step, machine, what):
@@ -123,6 +123,7 @@ class Lab(BaseLab):
         run, boxes = self.regsvr32(*switches, module=module)
         self.checks.exit_code(run, 0, what)
         self.checks.equal([box[1] for box in boxes], [], what + ": messages")
+        self.checks.equal(winelab.events(run.stderr), [], what + ": events")
         traced = "RegDeleteKeyA" if "/u" in switches else "RegCreateKeyExA"
         self.checks.true(winelab.calls(run.stderr, traced), what + ": no traced " + traced)
         after = self.snapshot()
@@ -1122,7 +1123,10 @@ def run_scenario(args):
 
 def run_contract(args):
     started = time.monotonic()
-    prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, "contract"))
+    # A prefix of the program's own, so that programs run this way can run
+    # side by side.
+    name = os.path.splitext(os.path.basename(args.exe))[0]
+    prefix = winelab.Prefix.copy_of(args.template, os.path.join(args.work, name))
     run = prefix.run(os.path.abspath(args.exe), *args.gtest_args, timeout=300)
     print(run.stdout)
     elapsed = time.monotonic() - started

@@ -412,6 +412,30 @@ def debug_messages(trace):
     return found
 
 
+# WINEDEBUG=+eventlog: ReportEventW's fixme line with the event's type and ID,
+# then each of its non-empty strings, one line each (at the err level for an
+# error event).
+REPORT_EVENT = re.compile(r"^\w+:fixme:advapi:ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),")
+EVENT_STRING = re.compile(r'^\w+:(\w+):eventlog:ReportEventW L"((?:[^"\\]|\\.)*)"$')
+
+
+def events(trace):
+    """[(type, event ID, [strings], level)] of every ReportEventW call in a
+    trace with +eventlog, in order."""
+    found = []
+    for line in trace.splitlines():
+        report = REPORT_EVENT.match(line)
+        if report:
+            found.append((int(report.group(1), 16), int(report.group(2), 16), [], set()))
+            continue
+        string = EVENT_STRING.match(line)
+        if string and found:
+            found[-1][2].append(undebugstr(string.group(2)))
+            found[-1][3].add(string.group(1))
+    return [(kind, number, strings, "/".join(sorted(levels))) for kind, number, strings, levels
+            in found]
+
+
 KeyCreation = collections.namedtuple("KeyCreation", "parent subkey options access status")
 
 CALL_LINE = re.compile(r'^(\w+):Call (?:advapi32|kernelbase)\.RegCreateKeyExA\((\w+),\w+ '

@@ -23,7 +23,8 @@ Run RunStep(const MemoryRegistry& machine, RegistrationMode mode, const std::str
   run.registry = machine.Clone();
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{*run.registry, reporter, strings};
+  RecordingEventLog events;
+  Platform platform{*run.registry, reporter, strings, events};
   if (mode == kRegister) {
     (void)RegisterProduct(platform, module_path);
   } else {

@@ -165,7 +165,8 @@ std::vector<RegistryChange> MarkSubstitutions(const MemoryRegistry& machine, Reg
   const std::unique_ptr<MemoryRegistry> reader = machine.Clone();
   RecordingReporter reporter;
   CompiledStrings strings;
-  Platform platform{*reader, reporter, strings};
+  RecordingEventLog events;
+  Platform platform{*reader, reporter, strings, events};
   const std::string dir_key = "HKEY_LOCAL_MACHINE\\" + GetDirKeyPath();
   const std::vector<RegEntry> dir_entries = machine.Snapshot(dir_key);
   const InstallDirectory kinds[] = {InstallDirectory::kBin, InstallDirectory::kHelp,
