@@ -161,7 +161,7 @@ std::map<std::string, std::vector<std::uint8_t>> Flatten(const MemoryRegistry& r
 }
 
 // On the test machine a full registration makes 148 registry operations and
-// the unregistration after it 192 (the README's figures, which each sweep
+// the unregistration after it 192 (the figures of docs/testing.md, which each sweep
 // prints). A sweep must cover at least that many: a log that stays empty or
 // stops short would otherwise pass with nothing swept.
 constexpr std::size_t kMinRegistrationOperations = 148;
@@ -269,7 +269,7 @@ struct CallMachine {
 long Register(Platform& platform) { return RegisterProduct(platform, kSeedModulePath); }
 
 // On the test machine a registration allocates 510 times and the
-// unregistration after it 496 (the README's figures, which the sweep prints):
+// unregistration after it 496 (the figures of docs/testing.md, which the sweep prints):
 // a sweep that sees fewer swept less than it should.
 constexpr std::size_t kMinRegistrationAllocations = 510;
 constexpr std::size_t kMinUnregistrationAllocations = 496;
