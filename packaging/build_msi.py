@@ -46,7 +46,6 @@ Debian packages wixl, msitools, python3-pefile and python3-olefile.
 
 import argparse
 import collections
-import datetime
 import hashlib
 import os
 import re
@@ -76,14 +75,16 @@ EXECUTE_BITS = {
     "commit": IN_SCRIPT | COMMIT,
 }
 
-# The columns this script fills in the two tables it adds rows to; the
-# integer ones are written without quotes.
+# The columns of the tables this script adds rows to; the integer ones are
+# written without quotes.
 COLUMNS = {
     "CustomAction": ["Action", "Type", "Source", "Target"],
     "Registry": ["Registry", "Root", "Key", "Name", "Component_"],
     "LaunchCondition": ["Condition", "Description"],
+    "Upgrade": ["UpgradeCode", "VersionMin", "VersionMax", "Language", "Attributes", "Remove",
+                "ActionProperty"],
 }
-INTEGER_COLUMNS = {"Type", "Root"}
+INTEGER_COLUMNS = {"Type", "Root", "Attributes"}
 ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
 # Where Windows Installer's own sequences run LaunchConditions: after
 # AppSearch (50), whose properties the conditions read.
@@ -105,7 +106,7 @@ EARLIEST_DATE = 315532800
 # What the sources ask of the package beyond what wixl writes.
 Completion = collections.namedtuple(
     "Completion", "copies actions keys launch_conditions same_version_upgrade "
-                  "expandable file_sources")
+                  "expandable file_sources permanent scheduled")
 
 
 class BuildError(Exception):
@@ -192,9 +193,11 @@ def split_sources(sources, work, defines):
     same_version_upgrade = False
     for element in product.findall(NS + "MajorUpgrade"):
         same_version_upgrade = element.attrib.pop("AllowSameVersionUpgrades", "no") == "yes"
-    keys, expandable, file_sources = [], [], {}
+    keys, expandable, file_sources, permanent = [], [], {}, set()
     for tree in trees:
         for component in tree.iter(NS + "Component"):
+            if component.get("Permanent") == "yes":
+                permanent.add(component.get("Id"))
             for element in component.findall(NS + "RegistryKey"):
                 if (element.get("ForceCreateOnInstall") == "yes"
                         and element.find(NS + "RegistryValue") is None):
@@ -212,6 +215,7 @@ def split_sources(sources, work, defines):
                                        element.get("Value")))
             for element in component.iter(NS + "File"):
                 file_sources[element.get("Id")] = substitute(element.get("Source"), defines)
+    scheduled = {element.get("Action") for tree in trees for element in tree.iter(NS + "Custom")}
     copies, actions = [], []
     for number, (source, tree) in enumerate(zip(sources, trees)):
         for parent in tree.iter():
@@ -225,7 +229,7 @@ def split_sources(sources, work, defines):
         tree.write(copy, encoding="utf-8", xml_declaration=True)
         copies.append(copy)
     return Completion(copies, actions, keys, launch_conditions, same_version_upgrade,
-                      expandable, file_sources)
+                      expandable, file_sources, permanent, scheduled)
 
 
 def run(args, cwd=None, env=None):
@@ -257,21 +261,19 @@ def sql(package, query):
 
 def add_rows(package, name, rows):
     """Inserts `rows` into table `name` with msibuild's SQL (an exported and
-    re-imported table would lose the tabs inside its texts)."""
-    columns = COLUMNS[name]
+    re-imported table would lose the tabs inside its texts); an empty field
+    stays null."""
     for row in rows:
-        values = ", ".join(field if column in INTEGER_COLUMNS else sql_text(field)
-                           for column, field in zip(columns, row))
+        given = [(column, field) for column, field in zip(COLUMNS[name], row) if field]
         sql(package, "INSERT INTO `%s` (%s) VALUES (%s)" % (
-            name, ", ".join("`%s`" % column for column in columns), values))
+            name, ", ".join("`%s`" % column for column, _ in given),
+            ", ".join(field if column in INTEGER_COLUMNS else sql_text(field)
+                      for column, field in given)))
 
 
-def mark_permanent_components(package, sources):
-    """Sets the Permanent bit of each component whose source says
-    Permanent="yes" (wixl 0.101 ignores the attribute)."""
-    permanent = {element.get("Id") for source in sources
-                 for element in ET.parse(source).iter(NS + "Component")
-                 if element.get("Permanent") == "yes"}
+def mark_permanent_components(package, permanent):
+    """Sets the Permanent bit of each component of `permanent` (wixl 0.101
+    ignores the attribute)."""
     for row in table(package, "Component"):
         if row[0] in permanent:
             sql(package, "UPDATE `Component` SET `Attributes` = %d WHERE `Component` = %s"
@@ -393,7 +395,7 @@ def build(output, sources, defines):
             if "LaunchConditions" not in {row[0] for row in table(output, sequence)}:
                 sql(output, "INSERT INTO `%s` (`Action`, `Sequence`) VALUES "
                     "('LaunchConditions', %d)" % (sequence, LAUNCH_CONDITIONS_SEQUENCE))
-    mark_permanent_components(output, sources)
+    mark_permanent_components(output, completion.permanent)
     if completion.same_version_upgrade:
         # Attributes is part of the Upgrade table's key: the row is replaced.
         for row in table(output, "Upgrade"):
@@ -401,13 +403,7 @@ def build(output, sources, defines):
                 sql(output, "DELETE FROM `Upgrade` WHERE `ActionProperty`="
                     "'WIX_UPGRADE_DETECTED'")
                 row[4] = str(int(row[4]) | VERSION_MAX_INCLUSIVE)
-                columns = ["UpgradeCode", "VersionMin", "VersionMax", "Language",
-                           "Attributes", "Remove", "ActionProperty"]
-                given = [(column, field) for column, field in zip(columns, row) if field]
-                sql(output, "INSERT INTO `Upgrade` (%s) VALUES (%s)" % (
-                    ", ".join("`%s`" % column for column, _ in given),
-                    ", ".join(field if column == "Attributes" else sql_text(field)
-                              for column, field in given)))
+                add_rows(output, "Upgrade", [row])
     for component, name, value in completion.expandable:
         sql(output, "UPDATE `Registry` SET `Value`=%s WHERE `Component_`=%s AND `Name`=%s"
             % (sql_text("#%" + value), sql_text(component), sql_text(name)))
@@ -422,9 +418,7 @@ def build(output, sources, defines):
     for name in [row[0] for row in completion.actions]:
         if name not in scheduled:
             raise BuildError("CustomAction %s is not in InstallExecuteSequence" % name)
-    scheduled_custom = {element.get("Action") for source in sources
-                         for element in ET.parse(source).iter(NS + "Custom")}
-    for name in scheduled_custom - actions:
+    for name in completion.scheduled - actions:
         raise BuildError("InstallExecuteSequence names %s, which has no CustomAction row"
                          % name)
     # Last, once nothing else writes the package: its times, then its code,
