@@ -27,6 +27,7 @@ prefix is removed when it passes and kept, with its logs, when it fails.
 import argparse
 import collections
 import concurrent.futures
+import filecmp
 import json
 import os
 import re
@@ -89,10 +90,8 @@ class Lab(BaseLab):
     def import_plan(self, step, machine, what):
         """Imports plgreg's `plan STEP` for the image `machine` (a tree) and
         returns the snapshot after it; the plan must show no message."""
-        image = os.path.join(self.prefix.logs, "machine-%s.reg" % step)
+        image = self.write_reg("machine-%s.reg" % step, machine)
         plan = os.path.join(self.prefix.logs, "plan-%s.reg" % step)
-        with open(image, "wb") as f:
-            f.write(winelab.encode_reg_text(winelab.format_reg(machine)))
         with open(plan, "wb") as out:
             run = subprocess.run([self.args.plgreg, "plan", step, "--machine", image,
                                   "--module-path", MODULE_PATH, "--format", "reg"],
@@ -101,6 +100,13 @@ class Lab(BaseLab):
                           "%s: plgreg plan %s (exit code, messages)" % (what, step))
         self.prefix.reg_import(plan)
         return self.snapshot()
+
+    def write_reg(self, name, tree):
+        """`tree` as a .reg file named `name` among the prefix's logs; its path."""
+        path = os.path.join(self.prefix.logs, name)
+        with open(path, "wb") as f:
+            f.write(winelab.encode_reg_text(winelab.format_reg(tree)))
+        return path
 
     def seed(self, *reg_files):
         """Imports the files and starts tracing the calls `quiet_regsvr32`
@@ -517,6 +523,13 @@ INSTALLER_RECORDS = ["HKEY_CLASSES_ROOT\\Installer", UNINSTALL_KEY,
                      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"]
 # The Action ended line of a failed action: 0 in Wine's log, 3 in Windows's.
 FAILED_ACTION = r"Action ended [0-9:]+: %s\. Return value [03]\."
+SUCCEEDED_ACTION = r"Action ended [0-9:]+: %s\. Return value 1\."
+STARTED_ACTION = r"Action start [0-9:]+: %s\."
+
+
+def same_file(one, other):
+    """Whether the file `other` exists and holds the bytes of `one`."""
+    return os.path.isfile(other) and filecmp.cmp(one, other, shallow=False)
 
 
 def packed_guid(guid):
@@ -681,29 +694,24 @@ def msi_install(lab):
     registered."""
     before, after = install_package(lab, *SEED_TWO_VIEWS)
     for given, installed in ((lab.args.dll, MODULE_PATH), (lab.args.tool, INSTALLED_TOOL_PATH)):
-        with open(given, "rb") as one, open(lab.prefix.unix_path(installed), "rb") as other:
-            lab.checks.true(one.read() == other.read(),
-                            "%s is not %s" % (installed, os.path.basename(given)))
+        lab.checks.true(same_file(given, lab.prefix.unix_path(installed)),
+                        "%s is not %s" % (installed, os.path.basename(given)))
     check_installed(lab, before, after, registered_two_views(), "msiexec /i")
     again = lab.quiet_regsvr32(["/s"], after)
     lab.checks.same_tree(again, after, "HKLM\\Software after regsvr32 on the installed module")
     result = lab.verify(INSTALLED_TOOL_PATH, 0, "registered")
     lab.checks.equal((result.get("missing"), result.get("different"), result.get("left_over")),
                      ([], [], []), "plgreg verify --format json: findings")
-    entry = winelab.subtree(after, UNINSTALL_KEY + "\\" + lab.product_code)
-    entry = entry.get(UNINSTALL_KEY + "\\" + lab.product_code, {})
+    entry = after.get(UNINSTALL_KEY + "\\" + lab.product_code, {})
     lab.checks.equal({name: entry.get(name) for name in ARP_VALUES}, ARP_VALUES,
                      "Add/Remove Programs entry")
     # The icon, cached by the installer (Windows shows it as DisplayIcon;
     # Wine keeps it in the product's record), is the module's first.
-    icon = [values["ProductIcon"][1] for key, values in after.items()
-            if key.lower().startswith("hkey_classes_root\\installer\\products\\")
-            and "ProductIcon" in values]
-    with open(PRODUCT_ICON, "rb") as f:
-        wanted = f.read()
-    lab.checks.true(len(icon) == 1 and os.path.isfile(lab.prefix.unix_path(icon[0]))
-                    and open(lab.prefix.unix_path(icon[0]), "rb").read() == wanted,
-                    "Add/Remove Programs icon: %r" % icon)
+    icons = [values["ProductIcon"][1] for key, values in after.items()
+             if key.lower().startswith("hkey_classes_root\\installer\\products\\")
+             and "ProductIcon" in values]
+    lab.checks.true(len(icons) == 1 and same_file(PRODUCT_ICON, lab.prefix.unix_path(icons[0])),
+                    "Add/Remove Programs icon: %r" % icons)
 
 
 @package_scenario
@@ -826,8 +834,8 @@ def msi_upgrade(lab):
     checks.equal(lab.installed(), ["37.0.0"], "installed versions, older build")
     for package, version in ((PACKAGE_PATH, lab.version), (newer, newer_version)):
         upgrade = lab.msiexec("/i", package)
-        checks.true(re.search(r"Action ended [0-9:]+: RemoveExistingProducts\. Return value 1\.",
-                              upgrade.log), "the log shows no RemoveExistingProducts")
+        checks.true(re.search(SUCCEEDED_ACTION % "RemoveExistingProducts", upgrade.log),
+                    "the log shows no RemoveExistingProducts")
         after = lab.snapshot()
         checks.tree(module_view(after), registered_two_views(), "upgrade to %s" % version)
         checks.equal(installed_versions(after), [version], "installed versions")
@@ -904,7 +912,7 @@ def msi_failed_removal(lab):
     lab.msiexec("/i", package)
     installed = lab.snapshot()
     removal = lab.msiexec("/x", package, wanted=ERROR_FUNCTION_FAILED)
-    checks.true(re.search(r"Action start [0-9:]+: UnregisterModuleRollback\.", removal.log),
+    checks.true(re.search(STARTED_ACTION % "UnregisterModuleRollback", removal.log),
                 "the log shows no UnregisterModuleRollback")
     after = lab.snapshot()
     checks.tree(module_view(after), registered_two_views(), "module's keys after the failed removal")
@@ -941,8 +949,8 @@ def msi_refused(lab):
         seeded.extend(seeds)
         before = lab.snapshot()
         run = lab.msiexec("/i", PACKAGE_PATH, *properties, wanted=ERROR_INSTALL_FAILURE)
-        checks.true(re.search(r"Action ended [0-9:]+: LaunchConditions\. Return value [03]\.",
-                              run.log), "%s: not refused by a launch condition" % what)
+        checks.true(re.search(FAILED_ACTION % "LaunchConditions", run.log),
+                    "%s: not refused by a launch condition" % what)
         checks.same_tree(lab.snapshot(), before, "%s: HKLM\\Software" % what)
         checks.true(not os.path.exists(lab.prefix.unix_path(INSTALLED_TOOL_PATH))
                     and not lab.module_file_present(), "%s: files installed" % what)
@@ -993,7 +1001,7 @@ def msi_failed_registration(lab):
     if not checks.true(failed, "the log does not name RegisterModule as failed"):
         return
     rollback = text[failed.end():]
-    undone = re.search(r"Action start [0-9:]+: RegisterModuleRollback\.", rollback)
+    undone = re.search(STARTED_ACTION % "RegisterModuleRollback", rollback)
     checks.true(undone, "the log shows no RegisterModuleRollback after the failure")
     checks.true(not lab.module_file_present(), "the module file is left behind")
     checks.equal(installed_versions(after), [], "installed versions")
@@ -1001,7 +1009,7 @@ def msi_failed_registration(lab):
                                               without_installer_records(after))
     checks.true(not outside, "the failed installation changed keys that are not the "
                 "product's:\n  %s" % "\n  ".join(outside))
-    removed = re.search(r"Action start [0-9:]+: RemoveFiles\.", rollback)
+    removed = re.search(STARTED_ACTION % "RemoveFiles", rollback)
     if not (removed and undone and removed.start() < undone.start()):
         checks.same_tree(module_view(after), module_view(before),
                          "product's keys after the rollback")
@@ -1036,9 +1044,7 @@ def shared_entries(tree):
 
 def host_verify_state(lab, tree, what):
     """The state the host build's plgreg verify finds in the image of `tree`."""
-    image = os.path.join(lab.prefix.logs, "verify-%s.reg" % what.replace(" ", "-"))
-    with open(image, "wb") as f:
-        f.write(winelab.encode_reg_text(winelab.format_reg(image_of(tree))))
+    image = lab.write_reg("verify-%s.reg" % what.replace(" ", "-"), image_of(tree))
     run = subprocess.run([lab.args.plgreg, "verify", "--machine", image, "--format", "json"],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     try:
@@ -1069,9 +1075,7 @@ def msi_fragment(lab):
         return SKIPPED
     lab.seed(*SEED_TWO_VIEWS)
     before = lab.snapshot()
-    image = os.path.join(prefix.logs, "machine.reg")
-    with open(image, "wb") as f:
-        f.write(winelab.encode_reg_text(winelab.format_reg(image_of(before))))
+    image = lab.write_reg("machine.reg", image_of(before))
     fragment = os.path.join(prefix.logs, "fragment.wxs")
     with open(fragment, "wb") as out:
         plan = subprocess.run([args.plgreg, "plan", "register", "--machine", image,

@@ -148,17 +148,15 @@ std::vector<RegistryChange> MarkSubstitutions(const MemoryRegistry& machine, Reg
                                               std::vector<RegistryChange> changes,
                                               WxsSubstitutions* substitutions,
                                               std::vector<std::string>* warnings) {
+  // Every text of the machine and the plan, so that no mark is one of them.
   std::string haystack = module_path + '\n';
-  for (const RegEntry& entry : machine.Snapshot("HKEY_LOCAL_MACHINE")) {
-    haystack += entry.key + '\n' + entry.name + '\n';
-    haystack.append(entry.data.begin(), entry.data.end());
+  const auto add = [&haystack](const auto& item) {
+    haystack += item.key + '\n' + item.name + '\n';
+    haystack.append(item.data.begin(), item.data.end());
     haystack += '\n';
-  }
-  for (const RegistryChange& change : changes) {
-    haystack += change.key + '\n' + change.name + '\n';
-    haystack.append(change.data.begin(), change.data.end());
-    haystack += '\n';
-  }
+  };
+  for (const RegEntry& entry : machine.Snapshot("HKEY_LOCAL_MACHINE")) add(entry);
+  for (const RegistryChange& change : changes) add(change);
 
   // The directories as the module reads them, from a copy of its own: a
   // fault injected into `machine` counts the calls made.
