@@ -21,10 +21,12 @@ TEST(CliTest, EverySubcommandHasHelp) {
     std::vector<std::string> mentions;
   };
   const std::vector<Help> cases = {
-      {{"--help"}, {"plan", "verify", "machine", "Exit codes", "3 internal error"}},
+      {{"--help"}, {"plan", "verify", "detect", "machine", "Exit codes", "3 internal error"}},
       {{"plan", "--help"},
        {"register or unregister", "--machine", "--module-path", "--format", "--file-id"}},
-      {{"verify", "--help"}, {"--machine", "--module-path", "left over", "json", "beside"}},
+      {{"verify", "--help"},
+       {"--machine", "--module-path", "--module-file", "left over", "json", "beside"}},
+      {{"detect", "--help"}, {"--machine", "--module-path", "--module-file", "Intune"}},
       {{"machine", "--help"}, {"--format"}},
   };
   for (const Help& help : cases) {

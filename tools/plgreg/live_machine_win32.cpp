@@ -3,10 +3,20 @@
 #include <windows.h>
 
 #include "platform/win32/win32_enumerating_registry.h"
+#include "tools/plgreg/module_file.h"
 
 namespace plg::tool {
 
 namespace {
+
+// Opens `name` beneath `parent` for reading; false when it is not there.
+bool OpenForCopy(Win32EnumeratingRegistry& registry, const RegKey& parent, const std::string& name,
+                 const std::string& path, RegKey* key) {
+  const RegStatus status = registry.OpenKey(parent, name, kKeyRead, key);
+  if (status == kSuccess) return true;
+  if (status == kErrorFileNotFound) return false;
+  throw UnreadableMachine("cannot read [" + path + "]: error " + std::to_string(status));
+}
 
 void CopyValues(Win32EnumeratingRegistry& registry, const RegKey& key, const std::string& path,
                 MemoryRegistry* image) {
@@ -28,7 +38,7 @@ void CopyTree(Win32EnumeratingRegistry& registry, const RegKey& key, const std::
     std::string name;
     if (registry.EnumKey(key, index, 2048, &name) != kSuccess) break;
     RegKey child;
-    if (registry.OpenKey(key, name, kKeyRead, &child) != kSuccess) continue;
+    if (!OpenForCopy(registry, key, name, path + "\\" + name, &child)) continue;
     CopyTree(registry, child, path + "\\" + name, image, depth + 1);
   }
 }
@@ -37,6 +47,7 @@ void CopyTree(Win32EnumeratingRegistry& registry, const RegKey& key, const std::
 
 std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& paths) {
   auto image = std::make_unique<MemoryRegistry>();
+  image->SetAnsiPathLimit(0);
   Win32EnumeratingRegistry registry;
   for (const std::string& path : paths) {
     const std::size_t slash = path.find('\\');
@@ -63,7 +74,7 @@ std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& 
       }
     }
     RegKey key;
-    if (registry.OpenKey(RegKey::Root(root), relative, kKeyRead, &key) != kSuccess) continue;
+    if (!OpenForCopy(registry, RegKey::Root(root), relative, path, &key)) continue;
     CopyTree(registry, key, path, image.get(), 0);
   }
   return image;
@@ -83,6 +94,32 @@ std::optional<std::string> ModuleBesideProgram() {
     return std::nullopt;
   }
   return path;
+}
+
+namespace {
+
+std::wstring LongPathOf(const std::string& path) {
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+  // Short names resolve only where the file exists; elsewhere the path stays.
+  const DWORD needed = GetLongPathNameW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return wide;
+  std::wstring resolved(needed, L'\0');
+  const DWORD written = GetLongPathNameW(wide.c_str(), resolved.data(), needed);
+  if (written == 0 || written >= needed) return wide;
+  resolved.resize(written);
+  return resolved;
+}
+
+}  // namespace
+
+bool SameModulePath(const std::string& a, const std::string& b) {
+  const std::wstring first = LongPathOf(a);
+  const std::wstring second = LongPathOf(b);
+  return CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
+                              static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace plg::tool

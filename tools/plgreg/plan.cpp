@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "machine/recording_reporter.h"
+#include "platform/registry_data.h"
 #include "registrar/registration_driver.h"
+#include "registry/registry_helpers.h"
 #include "registry/registry_paths.h"
 #include "resources/compiled_strings.h"
 #include "resources/product_strings.h"
@@ -85,6 +87,7 @@ const char* StateName(VerifyState state) {
     case VerifyState::kPartlyRegistered: return "partly registered";
     case VerifyState::kNotRegistered: return "not registered";
     case VerifyState::kSharedSystemMissing: return "shared system missing";
+    case VerifyState::kModuleMissing: return "module missing";
   }
   return "?";
 }
@@ -112,20 +115,163 @@ SharedEntries GetSharedEntries() {
   return shared;
 }
 
-VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path) {
+namespace {
+
+// Another registered version whose version marker the machine holds
+// ("37.0"), or "": each version key beside this one's, asked the
+// unregistration's own version test with that version's numbers.
+std::string OtherCurrentVersion(const MemoryRegistry& machine, const StringSource& strings) {
+  const std::string product_key =
+      "HKEY_LOCAL_MACHINE\\" +
+      GetProductViewKeyPath(RegistryView::kNative, strings.Load(kProductName).value_or(""));
+  for (const RegEntry& entry : machine.Snapshot(product_key)) {
+    const std::size_t dot = entry.key.find('.');
+    if (entry.is_value || entry.key.empty() || entry.key.find('\\') != std::string::npos ||
+        dot == std::string::npos || entry.key == GetVersionString()) {
+      continue;
+    }
+    const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
+    CompiledStrings other;
+    other.Set(kMajorVersion, entry.key.substr(0, dot));
+    other.Set(kMinorVersion, entry.key.substr(dot + 1));
+    RecordingReporter reporter;
+    RecordingEventLog events;
+    Platform platform{*copy, reporter, other, events};
+    if (IsProductVersionCurrent(platform)) return entry.key;
+  }
+  return {};
+}
+
+// The entries that this version's unregistration removes from `registered`
+// while the version marker is the machine's: what this version owns while
+// another one is current.
+struct OwnedEntries {
+  std::vector<std::string> keys;                            // whole subtrees
+  std::vector<std::pair<std::string, std::string>> values;  // (key, name)
+
+  bool Holds(const std::string& key, const std::string& name, bool is_value) const {
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const std::string& top) { return IsKeyOrBeneath(key, top); }) ||
+           (is_value && std::any_of(values.begin(), values.end(), [&](const auto& value) {
+              return EqualsFolded(value.first, key) && EqualsFolded(value.second, name);
+            }));
+  }
+};
+
+OwnedEntries EntriesOwnedWhileNotCurrent(const MemoryRegistry& machine,
+                                         const MemoryRegistry& registered,
+                                         const std::string& module_path,
+                                         const StringSource& strings) {
+  const std::string marker_key =
+      "HKEY_CLASSES_ROOT\\" + strings.Load(kApplicationProgId).value_or("") + "\\CurVer";
+  std::unique_ptr<MemoryRegistry> marked = registered.Clone();
+  for (const RegEntry& entry : machine.Snapshot(marker_key)) {
+    if (entry.key.empty() && entry.is_value) {
+      marked->SeedValue(marker_key, entry.name, entry.type, entry.data);
+    }
+  }
+  const Run removal = RunStep(*marked, kUnregister, module_path);
+  OwnedEntries owned;
+  for (const RegistryChange& change : DiffRegistries(*marked, *removal.registry)) {
+    if (change.kind == RegistryChange::Kind::kRemoveKey) owned.keys.push_back(change.key);
+    if (change.kind == RegistryChange::Kind::kRemoveValue) {
+      owned.values.emplace_back(change.key, change.name);
+    }
+  }
+  return owned;
+}
+
+// Whether `found` is `marked` with each `mark` replaced by a path that
+// `same_path` takes for `module_path`.
+bool SameButForModulePath(const std::string& found, const std::string& marked,
+                          const std::string& mark, const std::string& module_path,
+                          PathComparer same_path) {
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0;;) {
+    const std::size_t next = marked.find(mark, at);
+    pieces.push_back(marked.substr(at, next == std::string::npos ? std::string::npos : next - at));
+    if (next == std::string::npos) break;
+    at = next + mark.size();
+  }
+  if (pieces.size() < 2 || found.compare(0, pieces.front().size(), pieces.front()) != 0) {
+    return false;
+  }
+  std::size_t at = pieces.front().size();
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    // The last piece ends the text; the others follow the path at once.
+    const std::size_t end = i + 1 == pieces.size()
+                                ? found.size() - std::min(found.size(), pieces[i].size())
+                                : found.find(pieces[i], at);
+    if (end == std::string::npos || end < at ||
+        found.compare(end, pieces[i].size(), pieces[i]) != 0 ||
+        !same_path(found.substr(at, end - at), module_path)) {
+      return false;
+    }
+    at = end + pieces[i].size();
+  }
+  return at == found.size();
+}
+
+}  // namespace
+
+std::string UniqueMark(const std::string& stem, const std::string& tail,
+                       const std::string& haystack) {
+  for (unsigned number = 0;; ++number) {
+    const std::string mark = stem + std::to_string(number) + tail;
+    if (haystack.find(mark) == std::string::npos) return mark;
+  }
+}
+
+VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path,
+                                const std::optional<ModuleFile>& module, PathComparer same_path) {
   Run run = RunStep(machine, kRegister, module_path);
   VerifyResult result;
   result.messages = std::move(run.messages);
+  result.module = module;
+  CompiledStrings strings;
+  {
+    const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
+    RecordingReporter reporter;
+    RecordingEventLog events;
+    Platform platform{*copy, reporter, strings, events};
+    result.current = IsProductVersionCurrent(platform);
+  }
+  std::optional<OwnedEntries> owned;
+  if (!result.current) {
+    result.current_version = OtherCurrentVersion(machine, strings);
+    if (!result.current_version.empty()) {
+      owned = EntriesOwnedWhileNotCurrent(machine, *run.registry, module_path, strings);
+    }
+  }
+  const auto counts = [&](const std::string& key, const std::string& name, bool is_value) {
+    return !owned || owned->Holds(key, name, is_value);
+  };
+
+  // Where registration writes the module path: the same registration with a
+  // mark in its place.
+  std::string haystack = module_path + '\n';
+  for (const RegEntry& entry : machine.Snapshot("HKEY_LOCAL_MACHINE")) {
+    haystack.append(entry.data.begin(), entry.data.end());
+    haystack += '\n';
+  }
+  const std::string mark = UniqueMark("C:\\plgreg-module-", ".dll", haystack);
+  const Run marked = RunStep(machine, kRegister, mark);
+
   // The product's own values that the machine holds, whatever their data.
   const SharedEntries shared = GetSharedEntries();
   std::size_t own_present = 0;
   for (const RegCall& call : run.calls) {
     if (call.op == RegOp::kSetValue && call.status == kSuccess &&
-        !shared.HoldsValue(call.path, call.value) && HasValue(machine, call.path, call.value)) {
+        !shared.HoldsValue(call.path, call.value) && HasValue(machine, call.path, call.value) &&
+        counts(call.path, call.value, true)) {
       ++own_present;
     }
   }
+  const std::vector<RegistryChange> marked_changes = DiffRegistries(machine, *marked.registry);
   for (RegistryChange& change : DiffRegistries(machine, *run.registry)) {
+    const bool is_value = change.kind == RegistryChange::Kind::kSetValue ||
+                          change.kind == RegistryChange::Kind::kRemoveValue;
+    if (!counts(change.key, change.name, is_value)) continue;
     VerifyFinding finding;
     switch (change.kind) {
       case RegistryChange::Kind::kAddKey: finding.kind = VerifyFinding::Kind::kMissing; break;
@@ -136,14 +282,29 @@ VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string
       case RegistryChange::Kind::kRemoveKey:
       case RegistryChange::Kind::kRemoveValue: finding.kind = VerifyFinding::Kind::kLeftOver; break;
     }
+    if (finding.kind == VerifyFinding::Kind::kDifferent && change.old_type == change.type &&
+        IsStringType(change.type)) {
+      const auto with_mark = std::find_if(
+          marked_changes.begin(), marked_changes.end(), [&](const RegistryChange& other) {
+            return other.kind == RegistryChange::Kind::kSetValue &&
+                   EqualsFolded(other.key, change.key) && EqualsFolded(other.name, change.name);
+          });
+      if (with_mark != marked_changes.end() &&
+          SameButForModulePath(std::string(change.old_data.begin(), change.old_data.end()),
+                               std::string(with_mark->data.begin(), with_mark->data.end()), mark,
+                               module_path, same_path)) {
+        continue;
+      }
+    }
     finding.change = std::move(change);
     result.findings.push_back(std::move(finding));
   }
   result.shared_system_missing = SharedSystemMissing(machine);
-  result.state = !result.shared_system_missing.empty() ? VerifyState::kSharedSystemMissing
-                 : result.findings.empty()             ? VerifyState::kRegistered
-                 : own_present == 0                    ? VerifyState::kNotRegistered
-                                                       : VerifyState::kPartlyRegistered;
+  result.state = module && !module->present              ? VerifyState::kModuleMissing
+                 : !result.shared_system_missing.empty() ? VerifyState::kSharedSystemMissing
+                 : result.findings.empty()               ? VerifyState::kRegistered
+                 : own_present == 0                      ? VerifyState::kNotRegistered
+                                                         : VerifyState::kPartlyRegistered;
   return result;
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "machine/memory_registry.h"
 #include "registry/registration_mode.h"
+#include "tools/plgreg/module_file.h"
 #include "tools/plgreg/registry_diff.h"
 
 namespace plg::tool {
@@ -39,23 +41,47 @@ enum class VerifyState {
   kPartlyRegistered,     // some of the product's own values are there
   kNotRegistered,        // none of the product's own values is there
   kSharedSystemMissing,  // no Dir key, or no "bin" in it, in the 64-bit view
+  kModuleMissing,        // the module file is not there, or not the product's module
 };
 
-// "registered", "partly registered", "not registered", "shared system missing".
+// "registered", "partly registered", "not registered", "shared system
+// missing", "module missing".
 const char* StateName(VerifyState state);
 
 struct VerifyResult {
   VerifyState state = VerifyState::kNotRegistered;
   // kSharedSystemMissing: what is missing, in one line.
   std::string shared_system_missing;
+  // The module file, when it was checked.
+  std::optional<ModuleFile> module;
+  // Whether this version holds the version marker (PLG Application\CurVer),
+  // as the unregistration's version test reads it.
+  bool current = true;
+  // Not current: the registered version whose marker it is ("37.0"), or ""
+  // when no registered version's is. Then only what this version owns while
+  // that one is current counts.
+  std::string current_version;
   std::vector<VerifyFinding> findings;  // empty when fully registered
   std::vector<std::string> messages;    // what that registration would show
 };
 
+// How verify compares two module paths.
+using PathComparer = bool (*)(const std::string&, const std::string&);
+
 // Compares `machine` with what a registration would leave there. The
 // product's own values are those the registration writes, less the shared
-// entries below.
-VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path);
+// entries below. When another registered version holds the version marker,
+// only the entries that this version's unregistration would remove all the
+// same count. A text that holds the module path counts as the same when it
+// differs only in the spelling of that path, as `same_path` compares paths.
+// A `module` that is not present decides the state before the registry.
+VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string& module_path,
+                                const std::optional<ModuleFile>& module = std::nullopt,
+                                PathComparer same_path = SameModulePath);
+
+// A text found nowhere in `haystack`: `stem`, a number, `tail`.
+std::string UniqueMark(const std::string& stem, const std::string& tail,
+                       const std::string& haystack);
 
 // The entries that every product of the shared system shares: the library
 // suffix, the library ProgID and the library class (whole keys beneath

@@ -239,9 +239,13 @@ std::string Printable(const std::string& text) {
       case '\r': printable += "\\r"; break;
       case '\t': printable += "\\t"; break;
       default:
-        if (IsControlCharacter(c)) {
+        // DEL, and the bytes code page 1252 leaves undefined, which become
+        // C1 controls (U+0081 ...) in UTF-8, are no more printable.
+        if (IsControlCharacter(c) ||
+            std::string_view("\x7f\x81\x8d\x8f\x90\x9d").find(c) != std::string_view::npos) {
           char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\x%02x", static_cast<unsigned>(c));
+          std::snprintf(buffer, sizeof buffer, "\\x%02x",
+                        static_cast<unsigned>(static_cast<unsigned char>(c)));
           printable += buffer;
         } else {
           printable += c;
@@ -412,10 +416,27 @@ std::string FormatPlanAsJson(const PlanHeader& header, const std::vector<Registr
 std::string FormatVerifyAsJson(const VerifyResult& result, const std::string& module_path,
                                const std::string& version) {
   nlohmann::ordered_json json;
-  json["schema"] = 1;
+  json["schema"] = 2;
   json["plgreg"] = version;
   json["module_path"] = AnsiToUtf8(module_path);
+  if (result.module) {
+    const ModuleFile& module = *result.module;
+    nlohmann::ordered_json file;
+    file["present"] = module.present;
+    file["problem"] = module.present ? nullptr : nlohmann::ordered_json(AnsiToUtf8(module.problem));
+    file["product_name"] =
+        module.present ? nlohmann::ordered_json(AnsiToUtf8(module.record.product_name)) : nullptr;
+    file["file_version"] =
+        module.present ? nlohmann::ordered_json(module.record.file_version) : nullptr;
+    json["module_file"] = std::move(file);
+  } else {
+    json["module_file"] = nullptr;
+  }
   json["state"] = StateName(result.state);
+  json["current"] = result.current;
+  json["current_version"] = result.current_version.empty()
+                                ? nlohmann::ordered_json(nullptr)
+                                : nlohmann::ordered_json(AnsiToUtf8(result.current_version));
   const char* const lists[] = {"missing", "different", "left_over"};
   for (const char* list : lists) json[list] = nlohmann::ordered_json::array();
   for (const VerifyFinding& finding : result.findings) {

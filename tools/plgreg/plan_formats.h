@@ -30,7 +30,8 @@ class RefusedText : public std::runtime_error {
 // name could open a section of its own.
 void RefuseControlCharacterNames(const std::vector<RegistryChange>& changes);
 
-// `text` with each control character written as \n, \r, \t or \xNN.
+// `text` with each control character written as \n, \r, \t or \xNN (DEL and
+// the bytes that code page 1252 leaves undefined as \xNN too).
 std::string Printable(const std::string& text);
 
 // Whether `id` is a WiX identifier: a letter or underscore, then letters,
@@ -76,8 +77,11 @@ std::string FormatPlanAsWxs(const PlanHeader& header, const std::vector<Registry
 // JSON (UTF-8): the header and one object per change.
 std::string FormatPlanAsJson(const PlanHeader& header, const std::vector<RegistryChange>& changes);
 
-// verify's result as JSON (UTF-8), in this order: "schema" (1), "plgreg"
-// (`version`), "module_path", "state" (StateName), the "missing",
+// verify's result as JSON (UTF-8), in this order: "schema" (2), "plgreg"
+// (`version`), "module_path", "module_file" (null when not checked, else
+// "present", and "problem" or "product_name" and "file_version"), "state"
+// (StateName), "current", "current_version" (the other version that is
+// current, or null), the "missing",
 // "different" and "left_over" entries (each with "key", and "name" and
 // "value" for a value; "now" for a different one), and the "messages" a
 // registration would show.

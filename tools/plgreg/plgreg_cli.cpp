@@ -14,6 +14,7 @@
 #include "registry/registry_paths.h"
 #include "resources/compiled_strings.h"
 #include "resources/product_strings.h"
+#include "tools/plgreg/module_file.h"
 #include "tools/plgreg/plan.h"
 #include "tools/plgreg/plan_formats.h"
 #include "tools/plgreg/text_encoding.h"
@@ -41,6 +42,7 @@ struct Options {
   bool module_path_given = false;
   std::string format = "reg";
   std::string verify_format = "text";
+  std::string module_file;
   std::string file_id = WxsSubstitutions().file_id;
 };
 
@@ -106,15 +108,6 @@ void AddMachineOptions(CLI::App* command, Options* options, const std::string& m
                    "Default: " +
                        module_default)
       ->type_name("PATH");
-}
-
-// A text found nowhere in `haystack`: `stem`, a number, `tail`.
-std::string UniqueMark(const std::string& stem, const std::string& tail,
-                       const std::string& haystack) {
-  for (unsigned number = 0;; ++number) {
-    const std::string mark = stem + std::to_string(number) + tail;
-    if (haystack.find(mark) == std::string::npos) return mark;
-  }
 }
 
 // `text` with each mark of `marks` written back as the text it stands for.
@@ -248,8 +241,16 @@ int RunPlan(const Options& options, const MachineLoader& load_machine, std::ostr
   return plan.messages.empty() ? kExitOk : kExitFindings;
 }
 
-int RunVerify(const Options& options, const MachineLoader& load_machine, std::ostream& out,
-              std::ostream& err) {
+struct Verified {
+  std::string module_path;
+  VerifyResult result;
+};
+
+// The machine compared with a registration, and the module file checked:
+// the one --module-file names, else on the live registry the file at the
+// module path. An image's module is not on this machine: without
+// --module-file it is not checked.
+Verified VerifyMachine(const Options& options, const MachineLoader& load_machine) {
   std::string module_argument = options.module_path;
   std::unique_ptr<MemoryRegistry> machine;
 #ifdef _WIN32
@@ -262,37 +263,82 @@ int RunVerify(const Options& options, const MachineLoader& load_machine, std::os
     machine = ReadLiveMachine(RegistrationFootprint(*model, ModulePath(module_argument)));
   }
 #endif
-  const std::string module_path = ModulePath(module_argument);
+  Verified verified;
+  verified.module_path = ModulePath(module_argument);
+  std::optional<ModuleFile> module;
+  const std::string module_file = !options.module_file.empty() ? options.module_file
+                                  : machine                    ? verified.module_path
+                                                               : std::string();
+  if (!module_file.empty()) {
+    std::string error;
+    const std::optional<std::string> bytes = ReadModuleFile(module_file, &error);
+    module = CheckModuleFile(bytes, error, CompiledStrings().Load(kProductName).value_or(""));
+  }
   if (!machine) machine = LoadMachine(load_machine, options.machine);
-
-  const VerifyResult result = VerifyRegistration(*machine, module_path);
+  verified.result = VerifyRegistration(*machine, verified.module_path, module);
   std::vector<RegistryChange> named;
-  for (const VerifyFinding& finding : result.findings) named.push_back(finding.change);
+  for (const VerifyFinding& finding : verified.result.findings) named.push_back(finding.change);
   RefuseControlCharacterNames(named);
+  return verified;
+}
+
+int RunVerify(const Options& options, const MachineLoader& load_machine, std::ostream& out,
+              std::ostream& err) {
+  const Verified verified = VerifyMachine(options, load_machine);
+  const VerifyResult& result = verified.result;
   const int code = result.state == VerifyState::kRegistered ? kExitOk : kExitFindings;
+  // Registry data reaches the terminal only with its control characters
+  // escaped, so that no text can pass for a line of plgreg's own.
+  const auto line = [](const std::string& text) { return ForConsole(Printable(text)) + "\n"; };
   if (options.verify_format == "json") {
-    out << FormatVerifyAsJson(result, module_path, kVersion);
-    for (const std::string& message : result.messages) err << ForConsole(message) << "\n";
+    out << FormatVerifyAsJson(result, verified.module_path, kVersion);
+    for (const std::string& message : result.messages) err << line(message);
     return code;
   }
-  for (const std::string& line : DescribeFindings(result.findings)) {
-    out << ForConsole(line) << "\n";
-  }
+  for (const std::string& finding : DescribeFindings(result.findings)) out << line(finding);
   std::size_t counts[3] = {};
   for (const VerifyFinding& finding : result.findings) {
     ++counts[static_cast<int>(finding.kind)];
   }
-  out << StateName(result.state) << ": ";
+  std::string last = std::string(StateName(result.state)) + ": ";
   if (result.state == VerifyState::kRegistered) {
-    out << "the machine holds everything a registration leaves there\n";
+    last += result.current ? "the machine holds everything a registration leaves there"
+                           : "the machine holds everything this version keeps while " +
+                                 result.current_version + " is the current version";
   } else {
-    if (result.state == VerifyState::kSharedSystemMissing) {
-      out << ForConsole(result.shared_system_missing) << "; ";
+    if (result.state == VerifyState::kModuleMissing) {
+      last += verified.module_path + ": " + result.module->problem + "; ";
+    } else if (result.state == VerifyState::kSharedSystemMissing) {
+      last += result.shared_system_missing + "; ";
     }
-    out << counts[0] << " missing, " << counts[1] << " different, " << counts[2] << " left over\n";
+    last += std::to_string(counts[0]) + " missing, " + std::to_string(counts[1]) + " different, " +
+            std::to_string(counts[2]) + " left over";
   }
-  for (const std::string& message : result.messages) err << ForConsole(message) << "\n";
+  out << line(last);
+  for (const std::string& message : result.messages) err << line(message);
   return code;
+}
+
+// The detection rule of software distribution tools: one line on standard
+// output and exit 0 when the product is installed, nothing and exit 0 when
+// it is not; any other exit code says the rule could not tell.
+int RunDetect(const Options& options, const MachineLoader& load_machine, std::ostream& out) {
+#ifdef _WIN32
+  const bool live = options.machine.empty();
+#else
+  const bool live = false;
+#endif
+  if (!live && options.module_file.empty()) {
+    throw UsageError("detect: an image's module file must be given with --module-file");
+  }
+  const VerifyResult result = VerifyMachine(options, load_machine).result;
+  if (result.state != VerifyState::kRegistered) return kExitOk;
+  std::string line = std::string(StateName(result.state)) + ": " +
+                     CompiledStrings().Load(kProductName).value_or("") + " " + GetVersionString();
+  if (!result.current) line += ", not current (" + result.current_version + " is)";
+  line += ", module file version " + result.module->record.file_version;
+  out << ForConsole(Printable(line)) << "\n";
+  return kExitOk;
 }
 
 int RunMachine(const Options& options, std::ostream& out) {
@@ -306,10 +352,15 @@ int RunMachine(const Options& options, std::ostream& out) {
 }  // namespace
 
 std::unique_ptr<MemoryRegistry> LoadMachineImage(const std::string& image, std::string* error) {
-  if (image.empty()) return BuiltInMachine();
   RegFileError file_error;
-  std::unique_ptr<MemoryRegistry> machine = LoadRegImageFile(image, &file_error);
-  if (!machine) *error = file_error.ToString();
+  std::unique_ptr<MemoryRegistry> machine =
+      image.empty() ? BuiltInMachine() : LoadRegImageFile(image, &file_error);
+  if (!machine) {
+    *error = file_error.ToString();
+    return machine;
+  }
+  // An image of a Windows machine: Windows limits each key name, not a path.
+  machine->SetAnsiPathLimit(0);
   return machine;
 }
 
@@ -325,9 +376,9 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
   app.set_version_flag("--version", std::string("plgreg ") + kVersion,
                        "Print plgreg's version (the package's, 38.0.<build>) and exit");
   app.footer(
-      "Exit codes: 0 success; 1 plan: the run showed messages (written to standard "
-      "error), verify: not fully registered; 2 usage error or unreadable machine image; "
-      "3 internal error.");
+      "Exit codes: 0 success (detect: installed or not, as its output says); 1 plan: the "
+      "run showed messages (written to standard error), verify: not fully registered; 2 "
+      "usage error or unreadable machine image; 3 internal error.");
 
   CLI::App* plan =
       app.add_subcommand("plan",
@@ -358,12 +409,33 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
                     std::string("on Windows the plgproduct.dll beside plgreg.exe when there is "
                                 "one, else ") +
                         kDefaultModulePath);
+  const auto add_module_file = [&options](CLI::App* command) {
+    command
+        ->add_option("--module-file", options.module_file,
+                     "The module file to check, a file on this machine (a copy of an image's "
+                     "module). Default: on Windows without --machine, the file at the module "
+                     "path; for an image, none (verify does not check it)")
+        ->type_name("FILE");
+  };
+  add_module_file(verify);
   verify
       ->add_option("--format", options.verify_format,
                    "text: one line per finding and a last line with the state; json: the "
                    "state and the missing, different and left-over entries")
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
+
+  CLI::App* detect = app.add_subcommand(
+      "detect",
+      "The detection rule for software distribution (Intune, Configuration Manager): as "
+      "verify, but one line on standard output and exit 0 when the product is registered "
+      "and its module file is there, nothing and exit 0 in any other state; a message on "
+      "standard error and a non-zero exit code when it cannot tell.");
+  AddMachineOptions(detect, &options,
+                    std::string("on Windows the plgproduct.dll beside plgreg.exe when there is "
+                                "one, else ") +
+                        kDefaultModulePath);
+  add_module_file(detect);
 
   CLI::App* machine =
       app.add_subcommand("machine",
@@ -379,7 +451,7 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       std::none_of(commands.begin(), commands.end(),
                    [&](CLI::App* command) { return command->check_name(args.front()); })) {
     err << "plgreg: unknown subcommand \"" << args.front()
-        << "\"; expected plan, verify or machine\n";
+        << "\"; expected plan, verify, detect or machine\n";
     return kExitUsage;
   }
   try {
@@ -405,10 +477,19 @@ int RunPlgreg(std::vector<std::string> args, std::ostream& out, std::ostream& er
       options.module_path_given = verify->get_option("--module-path")->count() > 0;
       return RunVerify(options, load_machine, out, err);
     }
+    if (detect->parsed()) {
+      options.module_path_given = detect->get_option("--module-path")->count() > 0;
+      return RunDetect(options, load_machine, out);
+    }
     return RunMachine(options, out);
   } catch (const UsageError& error) {
     err << "plgreg: " << OneLine(error.what()) << "\n";
     return kExitUsage;
+#ifdef _WIN32
+  } catch (const UnreadableMachine& error) {
+    err << "plgreg: " << OneLine(error.what()) << "\n";
+    return kExitUsage;
+#endif
   } catch (const RefusedText& error) {
     err << "plgreg: " << OneLine(error.what()) << "\n";
     return kExitUsage;
