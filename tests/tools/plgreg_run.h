@@ -79,7 +79,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
 inline std::string ModuleImage(const char* product_name) {
   const auto le = [](std::uint64_t value, int bytes) {
     std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+    for (int i = 0; i < bytes; ++i, value >>= 8) out += static_cast<char>(value & 0xFF);
     return out;
   };
   const auto pad4 = [](std::string text) {

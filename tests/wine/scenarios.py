@@ -47,6 +47,7 @@ SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
 # registration of this product version.
 SEED_TWO_VIEWS = [SEED_SHARED_SYSTEM, os.path.join(HERE, "seed", "two_views.reg")]
 SEED_OTHER_VERSION = os.path.join(HERE, "seed", "other_version_current.reg")
+SEED_OTHER_VERSION_REGISTERED = os.path.join(HERE, "seed", "other_version_registered.reg")
 
 SECOND_MODULE_PATH = "C:\\Tools\\Pellagor 38\\plgproduct.dll"
 
@@ -649,6 +650,18 @@ class PackageLab(Lab):
                                                               run.stdout.strip()))
         return result
 
+    def detect(self, tool, wanted, *arguments):
+        """plgreg detect on the live registry, as Intune and Configuration
+        Manager run a detection script: exit 0 and `wanted` on standard
+        output (a line for installed, "" for not installed), nothing on
+        standard error; printed."""
+        run = self.prefix.run(tool, "detect", *arguments)
+        print("%s detect%s (exit code %d): stdout %r, stderr %r"
+              % (tool, "".join(" " + a for a in arguments), run.returncode, run.stdout,
+                 run.stderr.strip()))
+        self.checks.exit_code(run, 0, "plgreg detect")
+        self.checks.equal((run.stdout, run.stderr), (wanted, ""), "plgreg detect: output")
+
     def module_file_present(self):
         return os.path.exists(self.prefix.unix_path(MODULE_PATH))
 
@@ -742,7 +755,7 @@ def msi_uninstall(lab):
     """msiexec /x after msiexec /i: the machine is as before apart from the
     empty product key and the Options key (and the installer's emptied
     record keys); the module file is gone; plgreg verify (a copy kept
-    outside the product folder) finds the machine not registered."""
+    outside the product folder) finds the module missing."""
     checks = lab.checks
     before, _ = install_package(lab, *SEED_TWO_VIEWS)
     lab.tool("tool", TOOL_COPY_PATH)
@@ -754,7 +767,7 @@ def msi_uninstall(lab):
                      "HKLM\\Software after msiexec /x")
     checks.equal(installed_versions(after), [], "installed versions after msiexec /x")
     checks.true(not lab.module_file_present(), "the module file is left after msiexec /x")
-    result = lab.verify(TOOL_COPY_PATH, 1, "not registered")
+    result = lab.verify(TOOL_COPY_PATH, 1, "module missing")
     missing = [item.get("key") for item in result.get("missing", [])]
     checks.true(missing, "plgreg verify --format json: nothing missing")
     # The container of the class keys is there; only the keys beneath it went.
@@ -768,34 +781,82 @@ CUSTOM_FOLDER = "C:\\Apps\\Pellagor\\"
 
 @package_scenario
 def msi_detection(lab):
-    """The detection rule of a fleet's management tool: installed with
-    INSTALLFOLDER=C:\\Apps\\Pellagor\\, plgreg.exe run from that folder
-    compares the module beside it and finds the machine registered; with one
-    of the product's entries deleted, partly registered; with the shared
-    system's Dir key deleted, shared system missing, whatever else is there;
-    after the removal (a copy of plgreg.exe kept outside the folder), not
-    registered. Each state exits 1 but registered. The removal, given no
-    folder, finds the module where it was installed."""
+    """The detection rule of a fleet's management tool, in every state a
+    package can leave. Installed with INSTALLFOLDER=C:\\Apps\\Pellagor\\ and
+    run as c:\\apps\\pellagor\\plgreg.exe (another letter case than the
+    module path that registration wrote), plgreg compares the module beside
+    it and finds the machine registered, this version current; with
+    version 37.0 registered after it (its marker, its product version key,
+    its module in the shared document type), registered but not current;
+    registered again, then with the module file moved away, module missing;
+    with one of the product's entries deleted, partly registered; with the
+    shared system's Dir key deleted, shared system missing, whatever else is
+    there; after the removal, a copy of plgreg.exe kept outside the folder
+    finds the module missing, and with a copy of the module beside it, not
+    registered. verify exits 0 only when registered; detect prints one line
+    then and nothing in every other state, exit 0, and exits 2 when it
+    cannot tell. The removal, given no folder, finds the module where it
+    was installed."""
     checks, prefix = lab.checks, lab.prefix
-    installed_tool = CUSTOM_FOLDER + "plgreg.exe"
+    tool = CUSTOM_FOLDER.lower() + "plgreg.exe"
+    module = CUSTOM_FOLDER + "plgproduct.dll"
+    found = "registered: Pellagor 38.0, module file version 38.0.0.380\n"
     install_package(lab, *SEED_TWO_VIEWS, properties=["INSTALLFOLDER=" + CUSTOM_FOLDER])
-    checks.true(os.path.exists(prefix.unix_path(CUSTOM_FOLDER + "plgproduct.dll")),
-                "the module is not in %s" % CUSTOM_FOLDER)
-    result = lab.verify(installed_tool, 0, "registered")
-    checks.equal(result.get("module_path"), CUSTOM_FOLDER + "plgproduct.dll",
-                 "plgreg verify --format json: module_path")
+    checks.true(os.path.exists(prefix.unix_path(module)), "the module is not in %s" % CUSTOM_FOLDER)
+    result = lab.verify(tool, 0, "registered")
+    # Wine gives the program's path as typed, the drive letter upper-cased.
+    compared = result.get("module_path", "")
+    checks.true(compared != module and compared.lower() == module.lower(),
+                "plgreg verify --format json: module_path %r, expected %r in another case"
+                % (compared, module))
+    checks.equal((result.get("schema"), result.get("current"), result.get("module_file")),
+                 (2, True, {"present": True, "problem": None, "product_name": "Pellagor",
+                            "file_version": "38.0.0.380"}),
+                 "plgreg verify --format json: schema, current, module_file")
     checks.true(re.fullmatch(r"38\.0\.[0-9]+", result.get("plgreg", "")),
                 "plgreg verify --format json: plgreg %r" % result.get("plgreg"))
+    lab.detect(tool, found)
+
+    prefix.reg_import(SEED_OTHER_VERSION)
+    prefix.reg_import(SEED_OTHER_VERSION_REGISTERED)
+    result = lab.verify(tool, 0, "registered")
+    checks.equal((result.get("current"), result.get("current_version")), (False, "37.0"),
+                 "another version current: current, current_version")
+    lab.detect(tool, "registered: Pellagor 38.0, not current (37.0 is), module file version "
+               "38.0.0.380\n")
+    run, _ = lab.regsvr32("/s", module=module)
+    checks.exit_code(run, 0, "regsvr32 /s " + module)
+    lab.verify(tool, 0, "registered")
+
+    quarantined = prefix.unix_path(module) + ".quarantined"
+    os.rename(prefix.unix_path(module), quarantined)
+    result = lab.verify(tool, 1, "module missing")
+    checks.equal(result.get("module_file", {}).get("present"), False, "module_file.present")
+    lab.detect(tool, "")
+    os.rename(quarantined, prefix.unix_path(module))
+
     prefix.reg("delete", "HKCR\\.plgf", "/f", check=True)
-    lab.verify(installed_tool, 1, "partly registered")
+    lab.verify(tool, 1, "partly registered")
+    lab.detect(tool, "")
     prefix.reg("delete", KELSYS_KEY + "\\38.0\\Dir", "/f", check=True)
-    lab.verify(installed_tool, 1, "shared system missing")
+    lab.verify(tool, 1, "shared system missing")
+    lab.detect(tool, "")
+    run = prefix.run(tool, "detect", "--bogus")
+    print("%s detect --bogus (exit code %d): stdout %r, stderr %r"
+          % (tool, run.returncode, run.stdout, run.stderr.strip()))
+    checks.equal((run.returncode, run.stdout, run.stderr.startswith("plgreg: ")), (2, "", True),
+                 "plgreg detect --bogus: exit code, stdout, a message")
+
     prefix.reg_import(SEED_SHARED_SYSTEM)
     lab.tool("tool", TOOL_COPY_PATH)
     lab.msiexec("/x", PACKAGE_PATH)
-    checks.true(not os.path.exists(prefix.unix_path(CUSTOM_FOLDER + "plgproduct.dll")),
+    checks.true(not os.path.exists(prefix.unix_path(module)),
                 "msiexec /x did not find the module in %s" % CUSTOM_FOLDER)
+    lab.verify(TOOL_COPY_PATH, 1, "module missing")
+    lab.detect(TOOL_COPY_PATH, "")
+    prefix.install(lab.args.dll, TOOL_COPY_PATH.rsplit("\\", 1)[0] + "\\plgproduct.dll")
     lab.verify(TOOL_COPY_PATH, 1, "not registered")
+    lab.detect(TOOL_COPY_PATH, "")
 
 
 @package_scenario

@@ -27,8 +27,11 @@ class UnreadableMachine : public std::runtime_error {
 // limits key names and not paths.
 std::unique_ptr<MemoryRegistry> ReadLiveMachine(const std::vector<std::string>& paths);
 
-// The full path of the plgproduct.dll in this program's folder, or nothing
-// when there is none.
+// The full path of the plgproduct.dll in this program's folder, whether or
+// not the file is there; nothing when the program's own path is unknown.
 std::optional<std::string> ModuleBesideProgram();
+
+// Whether a file (not a folder) is at `path`.
+bool FileExists(const std::string& path);
 
 }  // namespace plg::tool

@@ -88,12 +88,12 @@ std::optional<std::string> ModuleBesideProgram() {
   std::string path(program, length);
   const std::size_t slash = path.find_last_of("\\/");
   if (slash == std::string::npos) return std::nullopt;
-  path = path.substr(0, slash + 1) + "plgproduct.dll";
+  return path.substr(0, slash + 1) + "plgproduct.dll";
+}
+
+bool FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return std::nullopt;
-  }
-  return path;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 namespace {

@@ -254,9 +254,14 @@ Verified VerifyMachine(const Options& options, const MachineLoader& load_machine
   std::string module_argument = options.module_path;
   std::unique_ptr<MemoryRegistry> machine;
 #ifdef _WIN32
-  // Installed, plgreg.exe sits beside the module it checks, wherever that is.
-  if (!options.module_path_given) {
-    module_argument = ModuleBesideProgram().value_or(module_argument);
+  // Installed, plgreg.exe sits beside the module it checks, wherever that
+  // is, and a module gone from there is missing there. Only a plgreg
+  // elsewhere (a build's) with no module beside it checks the default
+  // folder's, when that one is there.
+  const std::optional<std::string> beside = ModuleBesideProgram();
+  if (!options.module_path_given && beside &&
+      (FileExists(*beside) || !FileExists(module_argument))) {
+    module_argument = *beside;
   }
   if (options.machine.empty()) {
     const std::unique_ptr<MemoryRegistry> model = BuiltInMachine();
