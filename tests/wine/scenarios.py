@@ -629,25 +629,25 @@ class PackageLab(Lab):
         print("%s: exit code %s in %.1f s" % (what, code, seconds))
         return MsiRun(code, text, seconds, run.stderr)
 
-    def verify(self, tool, wanted, state):
-        """plgreg verify on the live registry, as a fleet's detection check
-        runs it, in both formats: the exit code, and the state in the text's
-        last line and in the JSON, which is printed."""
-        run = self.prefix.run(tool, "verify")
+    def verify(self, tool, wanted, state, *arguments):
+        """plgreg verify ARGUMENTS on the live registry, as a fleet's
+        detection check runs it, in both formats: the exit code, and the
+        state in the text's last line and in the JSON, which is printed."""
+        run = self.prefix.run(tool, "verify", *arguments)
         self.checks.exit_code(run, wanted, "plgreg verify")
         lines = run.stdout.strip().splitlines()
         self.checks.true(lines and lines[-1].startswith(state + ": "),
                          "plgreg verify: last line %r, expected the state %r"
                          % (lines[-1:], state))
-        run = self.prefix.run(tool, "verify", "--format", "json")
+        run = self.prefix.run(tool, "verify", "--format", "json", *arguments)
         self.checks.exit_code(run, wanted, "plgreg verify --format json")
         try:
             result = json.loads(run.stdout)
         except ValueError:
             result = {}
         self.checks.equal(result.get("state"), state, "plgreg verify --format json: state")
-        print("%s verify --format json (exit code %d):\n%s" % (tool, run.returncode,
-                                                              run.stdout.strip()))
+        print("%s verify --format json%s (exit code %d):\n%s"
+              % (tool, "".join(" " + a for a in arguments), run.returncode, run.stdout.strip()))
         return result
 
     def detect(self, tool, wanted, *arguments):
@@ -661,6 +661,17 @@ class PackageLab(Lab):
                  run.stderr.strip()))
         self.checks.exit_code(run, 0, "plgreg detect")
         self.checks.equal((run.stdout, run.stderr), (wanted, ""), "plgreg detect: output")
+
+    def short_name(self, folder, name):
+        """The 8.3 name that Wine gives the file `name` in `folder`, as
+        `dir /x` shows it."""
+        run = self.prefix.run("cmd", "/c", "dir", "/x", folder, check=True)
+        for line in run.stdout.splitlines():
+            fields = line.split()
+            if fields[-1:] == [name] and len(fields) >= 2 and "~" in fields[-2]:
+                return fields[-2]
+        raise winelab.WineError("dir /x %s shows no short name of %s:\n%s"
+                                % (folder, name, run.stdout))
 
     def module_file_present(self):
         return os.path.exists(self.prefix.unix_path(MODULE_PATH))
@@ -785,7 +796,8 @@ def msi_detection(lab):
     package can leave. Installed with INSTALLFOLDER=C:\\Apps\\Pellagor\\ and
     run as c:\\apps\\pellagor\\plgreg.exe (another letter case than the
     module path that registration wrote), plgreg compares the module beside
-    it and finds the machine registered, this version current; with
+    it and finds the machine registered, this version current, and so it
+    does given the module by its 8.3 short name; with
     version 37.0 registered after it (its marker, its product version key,
     its module in the shared document type), registered but not current;
     registered again, then with the module file moved away, module missing;
@@ -816,6 +828,8 @@ def msi_detection(lab):
     checks.true(re.fullmatch(r"38\.0\.[0-9]+", result.get("plgreg", "")),
                 "plgreg verify --format json: plgreg %r" % result.get("plgreg"))
     lab.detect(tool, found)
+    short = CUSTOM_FOLDER + lab.short_name(CUSTOM_FOLDER, "plgproduct.dll")
+    lab.verify(tool, 0, "registered", "--module-path", short)
 
     prefix.reg_import(SEED_OTHER_VERSION)
     prefix.reg_import(SEED_OTHER_VERSION_REGISTERED)
