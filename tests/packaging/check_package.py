@@ -33,17 +33,19 @@ CUSTOM_ACTIONS = {
     "UnregisterModuleRollback": ("3426", "System64Folder", REGISTER + REMOVED_MODULE),
     # Type 51, immediate: a property set from formatted text.
     "SetARPINSTALLLOCATION": ("51", "ARPINSTALLLOCATION", "[INSTALLFOLDER]"),
+    "SetINSTALLFOLDERFromEntry": ("51", "INSTALLFOLDER", "[PRODUCTFOLDER]"),
     "SetINSTALLFOLDER": ("51", "INSTALLFOLDER", "[INSTALLEDFOLDER]"),
 }
 # The execution sequence in this order, with these conditions: the older
 # build goes inside this transaction; each rollback comes before what it
 # undoes; the module's actions follow its component's states.
 REMOVING, INSTALLING = "Installed AND $Module=2", "$Module=3"
-# The installed build's folder, unless the command line names one, before
-# the folders are resolved.
-KEEP_FOLDER = "INSTALLEDFOLDER AND NOT INSTALLFOLDER"
+# The installed product's folder, else the installed build's, unless the
+# command line names one, before the folders are resolved.
+KEEP_FOLDER = [("SetINSTALLFOLDERFromEntry", "PRODUCTFOLDER AND NOT INSTALLFOLDER"),
+               ("SetINSTALLFOLDER", "INSTALLEDFOLDER AND NOT INSTALLFOLDER")]
 ORDER = [
-    ("AppSearch", ""), ("SetINSTALLFOLDER", KEEP_FOLDER), ("LaunchConditions", ""),
+    ("AppSearch", "")] + KEEP_FOLDER + [("LaunchConditions", ""),
     ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
     ("InstallValidate", ""), ("InstallInitialize", ""), ("RemoveExistingProducts", ""),
     ("ProcessComponents", ""), ("UnregisterModuleRollback", REMOVING),
@@ -131,16 +133,20 @@ def main(argv):
         check(not (fields[3] and name in hashed), "%s is versioned and hashed" % name)
     check("Pellagor.ico" in rows(package, "Icon"), "no icon for Add/Remove Programs")
     # The searches: root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
-    # The installed build's folder: its module component's (a file key path,
-    # type 1, no file signature: the folder that holds it).
+    # The installed product's folder: its own entry's; the installed build's:
+    # its module component's (a file key path, type 1, no file signature:
+    # the folder that holds it).
     searches = rows(package, "AppSearch")
     for name, locator, wanted in (
             ("KELSYS_BIN", "RegLocator",
              ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"]),
+            ("PRODUCTFOLDER", "RegLocator", ["2", "Software\\Microsoft\\Windows\\CurrentVersion"
+                                             "\\Uninstall\\[ProductCode]", "InstallLocation", "18"]),
             ("INSTALLEDFOLDER", "CompLocator", [MODULE_COMPONENT, "1"])):
         found = rows(package, locator).get(searches.get(name, [None])[0])
         check(found == wanted, "search of %s: %r" % (name, found))
-    check(set(searches) == {"KELSYS_BIN", "INSTALLEDFOLDER"}, "searches: %r" % sorted(searches))
+    check(set(searches) == {"KELSYS_BIN", "PRODUCTFOLDER", "INSTALLEDFOLDER"},
+          "searches: %r" % sorted(searches))
     launch = rows(package, "LaunchCondition")
     check(set(launch) == LAUNCH_CONDITIONS, "launch conditions: %r" % sorted(launch))
     check(all(message[0].startswith(("Pellagor ", "This Pellagor ", "A newer build of Pellagor"))
@@ -169,9 +175,10 @@ def main(argv):
 
     # The user interface passes its folder on: it must be the installed one.
     ui = rows(package, "InstallUISequence")
-    check(ui.get("SetINSTALLFOLDER", [None])[0] == KEEP_FOLDER and "CostFinalize" in ui
-          and int(ui["SetINSTALLFOLDER"][1]) < int(ui["CostFinalize"][1]),
-          "InstallUISequence: SetINSTALLFOLDER %r" % ui.get("SetINSTALLFOLDER"))
+    ui_placed = [(int(ui[name][1]), name, ui[name][0]) for name, _ in KEEP_FOLDER + [
+        ("CostFinalize", "")] if name in ui]
+    check([(name, condition) for _, name, condition in sorted(ui_placed)] == KEEP_FOLDER + [
+        ("CostFinalize", "")], "InstallUISequence: %r" % sorted(ui_placed))
 
     upgrade = [line.rstrip("\r").split("\t") for line in msiinfo("export", package, "Upgrade")
                .splitlines()[3:] if line.strip()]

@@ -944,15 +944,16 @@ def msi_rebuild(lab):
 
 @package_scenario
 def msi_missing_module(lab):
-    """The module file gone (quarantined, deleted): the removal still
-    succeeds and removes what the package installed."""
+    """The module file gone (quarantined, deleted) from a custom folder:
+    the removal still finds the folder (from the product's own entry, as
+    no component search finds a missing file), succeeds and removes what
+    the package installed."""
     checks = lab.checks
-    install_package(lab, *SEED_TWO_VIEWS)
-    os.remove(lab.prefix.unix_path(INSTALLED_MODULE_PATH))
+    install_package(lab, *SEED_TWO_VIEWS, properties=["INSTALLFOLDER=" + CUSTOM_FOLDER])
+    os.remove(lab.prefix.unix_path(CUSTOM_FOLDER + "plgproduct.dll"))
     lab.msiexec("/x", PACKAGE_PATH)
-    checks.equal(lab.installed(), [], "installed versions after msiexec /x")
-    checks.true(not os.path.exists(lab.prefix.unix_path(INSTALLED_TOOL_PATH)),
-                "plgreg.exe is left after msiexec /x")
+    checks.equal((lab.installed(), lab.files_in(CUSTOM_FOLDER)), ([], []),
+                 "installed versions and files after msiexec /x")
 
 
 # A stand-in for an installed product of another major: this package's
