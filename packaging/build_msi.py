@@ -21,8 +21,17 @@ wixl 0.101 compiles these sources except for what this script completes:
   installation), imported like the custom actions;
 - launch conditions (Condition with Message under the Product), which wixl
   refuses: LaunchCondition rows;
-- MajorUpgrade's AllowSameVersionUpgrades="yes", which wixl ignores: the
-  upgrade row's maximum version becomes inclusive;
+- UpgradeVersion's IncludeMaximum="yes" and MigrateFeatures="yes", which
+  wixl ignores: the bits of the row's Attributes;
+- component searches (Property with ComponentSearch), which wixl does not
+  know: AppSearch and CompLocator rows;
+- Property Secure="yes", which wixl ignores: the property joins
+  SecureCustomProperties;
+- Feature AllowAdvertise="no", which wixl ignores: the feature's
+  disallow-advertise attribute;
+- immediate custom actions, to which wixl gives the no-impersonate bit
+  (meaningless outside the script): their type without it;
+- the Registry table's keys, to which wixl appends a backslash: without it;
 - RegistryValue Type="expandable", which wixl writes as a plain string: the
   row's value gets the "#%" of REG_EXPAND_SZ;
 - the File table's Version and Language, which wixl leaves empty (hashing
@@ -83,16 +92,31 @@ COLUMNS = {
     "LaunchCondition": ["Condition", "Description"],
     "Upgrade": ["UpgradeCode", "VersionMin", "VersionMax", "Language", "Attributes", "Remove",
                 "ActionProperty"],
+    "AppSearch": ["Property", "Signature_"],
+    "CompLocator": ["Signature_", "ComponentId", "Type"],
 }
 INTEGER_COLUMNS = {"Type", "Root", "Attributes"}
+# The tables wixl 0.101 never makes, as Windows Installer defines them.
+SCHEMAS = {
+    "AppSearch": "`Property` CHAR(72) NOT NULL, `Signature_` CHAR(72) NOT NULL "
+                 "PRIMARY KEY `Property`, `Signature_`",
+    "CompLocator": "`Signature_` CHAR(72) NOT NULL, `ComponentId` CHAR(38) NOT NULL, "
+                   "`Type` SHORT PRIMARY KEY `Signature_`",
+}
+# CompLocator Type: whether the component's key path is a directory or a
+# file (without a Signature row, the search gives the file's folder).
+LOCATOR_TYPES = {"directory": 0, "file": 1}
 ROOTS = {"HKCR": 0, "HKCU": 1, "HKLM": 2, "HKU": 3, "HKMU": -1}
-# Where Windows Installer's own sequences run LaunchConditions: after
-# AppSearch (50), whose properties the conditions read.
-LAUNCH_CONDITIONS_SEQUENCE = 100
+# Where Windows Installer's own sequences run AppSearch, and LaunchConditions
+# after it, since the conditions read the searches' properties.
+APP_SEARCH_SEQUENCE, LAUNCH_CONDITIONS_SEQUENCE = 50, 100
 # Component Attributes bit: never removed once installed.
 PERMANENT = 0x10
-# The Upgrade table's msidbUpgradeAttributesVersionMaxInclusive.
-VERSION_MAX_INCLUSIVE = 0x200
+# Upgrade table Attributes bits wixl leaves out: msidbUpgradeAttributes
+# MigrateFeatures and VersionMaxInclusive.
+UPGRADE_BITS = {"MigrateFeatures": 0x1, "IncludeMaximum": 0x200}
+# Feature Attributes bit msidbFeatureAttributesDisallowAdvertise.
+DISALLOW_ADVERTISE = 0x8
 # Summary information: the revision number holds the PackageCode; the
 # creation and last-saved times are FILETIMEs.
 SUMMARY_STREAM = "\x05SummaryInformation"
@@ -105,8 +129,8 @@ EARLIEST_DATE = 315532800
 
 # What the sources ask of the package beyond what wixl writes.
 Completion = collections.namedtuple(
-    "Completion", "copies actions keys launch_conditions same_version_upgrade "
-                  "expandable file_sources permanent scheduled")
+    "Completion", "copies actions keys launch_conditions upgrade_bits expandable file_sources "
+                  "permanent scheduled searches secure unadvertised immediate")
 
 
 class BuildError(Exception):
@@ -190,9 +214,30 @@ def split_sources(sources, work, defines):
         launch_conditions.append([element.text.strip(), substitute(element.get("Message"),
                                                                     defines)])
         product.remove(element)
-    same_version_upgrade = False
-    for element in product.findall(NS + "MajorUpgrade"):
-        same_version_upgrade = element.attrib.pop("AllowSameVersionUpgrades", "no") == "yes"
+    upgrade_bits = {}
+    for element in product.iter(NS + "UpgradeVersion"):
+        bits = sum(bit for name, bit in UPGRADE_BITS.items()
+                   if element.attrib.pop(name, "no") == "yes")
+        if bits:
+            upgrade_bits[element.get("Property")] = bits
+    searches, secure = [], []
+    for element in product.findall(NS + "Property"):
+        if element.attrib.pop("Secure", "no") == "yes":
+            secure.append(element.get("Id"))
+        for search in element.findall(NS + "ComponentSearch"):
+            if search.get("Type", "file") not in LOCATOR_TYPES or not search.get("Guid"):
+                raise BuildError("ComponentSearch %s: a Guid and a Type of %s"
+                                 % (search.get("Id"), " or ".join(LOCATOR_TYPES)))
+            searches.append((element.get("Id"), search.get("Id"), search.get("Guid"),
+                             LOCATOR_TYPES[search.get("Type", "file")]))
+            element.remove(search)
+        if element.get("Value") is None and len(element) == 0:
+            product.remove(element)
+    unadvertised = set()
+    for tree in trees:
+        for element in tree.iter(NS + "Feature"):
+            if element.attrib.pop("AllowAdvertise", "yes") == "no":
+                unadvertised.add(element.get("Id"))
     keys, expandable, file_sources, permanent = [], [], {}, set()
     for tree in trees:
         for component in tree.iter(NS + "Component"):
@@ -216,7 +261,7 @@ def split_sources(sources, work, defines):
             for element in component.iter(NS + "File"):
                 file_sources[element.get("Id")] = substitute(element.get("Source"), defines)
     scheduled = {element.get("Action") for tree in trees for element in tree.iter(NS + "Custom")}
-    copies, actions = [], []
+    copies, actions, immediate = [], [], set()
     for number, (source, tree) in enumerate(zip(sources, trees)):
         for parent in tree.iter():
             for element in list(parent):
@@ -225,11 +270,15 @@ def split_sources(sources, work, defines):
                     actions.append((element.get("Id"), action_type(element),
                                     element.get("Directory"), element.get("ExeCommand")))
                     parent.remove(element)
+                elif (element.tag == NS + "CustomAction"
+                      and element.get("Execute", "immediate") == "immediate"):
+                    immediate.add(element.get("Id"))
         copy = os.path.join(work, "%d-%s" % (number, os.path.basename(source)))
         tree.write(copy, encoding="utf-8", xml_declaration=True)
         copies.append(copy)
-    return Completion(copies, actions, keys, launch_conditions, same_version_upgrade,
-                      expandable, file_sources, permanent, scheduled)
+    return Completion(copies, actions, keys, launch_conditions, upgrade_bits, expandable,
+                      file_sources, permanent, scheduled, searches, secure, unadvertised,
+                      immediate)
 
 
 def run(args, cwd=None, env=None):
@@ -269,6 +318,57 @@ def add_rows(package, name, rows):
             name, ", ".join("`%s`" % column for column, _ in given),
             ", ".join(field if column in INTEGER_COLUMNS else sql_text(field)
                       for column, field in given)))
+
+
+def add_table_rows(package, name, rows):
+    """`add_rows`, first making the table if wixl did not."""
+    if rows and name not in run(["msiinfo", "tables", package]).split():
+        sql(package, "CREATE TABLE `%s` (%s)" % (name, SCHEMAS[name]))
+    add_rows(package, name, rows)
+
+
+def schedule(package, action, number):
+    """Places a standard action that wixl schedules only for the rows it
+    wrote itself in both sequences, where it is not yet."""
+    for sequence in ("InstallExecuteSequence", "InstallUISequence"):
+        if action not in {row[0] for row in table(package, sequence)}:
+            sql(package, "INSERT INTO `%s` (`Action`, `Sequence`) VALUES (%s, %d)"
+                % (sequence, sql_text(action), number))
+
+
+def complete_upgrades(package, upgrade_bits):
+    """Adds the Attributes bits wixl leaves out to the Upgrade rows of each
+    action property; Attributes is part of the table's key, so the row is
+    replaced."""
+    for row in table(package, "Upgrade"):
+        if row[6] in upgrade_bits:
+            sql(package, "DELETE FROM `Upgrade` WHERE `ActionProperty`=%s" % sql_text(row[6]))
+            row[4] = str(int(row[4]) | upgrade_bits[row[6]])
+            add_rows(package, "Upgrade", [row])
+
+
+def complete_properties(package, secure, unadvertised, immediate):
+    """The secure properties, the features that cannot be advertised, the
+    immediate actions' types and the Registry keys, as the sources ask."""
+    properties = {row[0]: row[1] for row in table(package, "Property")}
+    listed = [name for name in properties.get("SecureCustomProperties", "").split(";") if name]
+    wanted = listed + [name for name in secure if name not in listed]
+    if wanted != listed:
+        sql(package, "DELETE FROM `Property` WHERE `Property`='SecureCustomProperties'")
+        sql(package, "INSERT INTO `Property` (`Property`, `Value`) VALUES "
+            "('SecureCustomProperties', %s)" % sql_text(";".join(wanted)))
+    for row in table(package, "Feature"):
+        if row[0] in unadvertised:
+            sql(package, "UPDATE `Feature` SET `Attributes`=%d WHERE `Feature`=%s"
+                % (int(row[7]) | DISALLOW_ADVERTISE, sql_text(row[0])))
+    for row in table(package, "CustomAction"):
+        if row[0] in immediate and int(row[1]) & NO_IMPERSONATE:
+            sql(package, "UPDATE `CustomAction` SET `Type`=%d WHERE `Action`=%s"
+                % (int(row[1]) & ~NO_IMPERSONATE, sql_text(row[0])))
+    for row in table(package, "Registry"):
+        if row[2].endswith("\\") and row[2].rstrip("\\"):
+            sql(package, "UPDATE `Registry` SET `Key`=%s WHERE `Registry`=%s"
+                % (sql_text(row[2].rstrip("\\")), sql_text(row[0])))
 
 
 def mark_permanent_components(package, permanent):
@@ -390,20 +490,17 @@ def build(output, sources, defines):
     add_rows(output, "Registry", completion.keys)
     add_rows(output, "LaunchCondition", completion.launch_conditions)
     if completion.launch_conditions:
-        # wixl schedules the action only for the conditions it wrote itself.
-        for sequence in ("InstallExecuteSequence", "InstallUISequence"):
-            if "LaunchConditions" not in {row[0] for row in table(output, sequence)}:
-                sql(output, "INSERT INTO `%s` (`Action`, `Sequence`) VALUES "
-                    "('LaunchConditions', %d)" % (sequence, LAUNCH_CONDITIONS_SEQUENCE))
+        schedule(output, "LaunchConditions", LAUNCH_CONDITIONS_SEQUENCE)
+    add_table_rows(output, "AppSearch", [[name, signature] for name, signature, _, _
+                                         in completion.searches])
+    add_table_rows(output, "CompLocator", [[signature, guid, str(kind)] for _, signature, guid,
+                                           kind in completion.searches])
+    if completion.searches:
+        schedule(output, "AppSearch", APP_SEARCH_SEQUENCE)
     mark_permanent_components(output, completion.permanent)
-    if completion.same_version_upgrade:
-        # Attributes is part of the Upgrade table's key: the row is replaced.
-        for row in table(output, "Upgrade"):
-            if row[6] == "WIX_UPGRADE_DETECTED":
-                sql(output, "DELETE FROM `Upgrade` WHERE `ActionProperty`="
-                    "'WIX_UPGRADE_DETECTED'")
-                row[4] = str(int(row[4]) | VERSION_MAX_INCLUSIVE)
-                add_rows(output, "Upgrade", [row])
+    complete_upgrades(output, completion.upgrade_bits)
+    complete_properties(output, completion.secure, completion.unadvertised,
+                        completion.immediate)
     for component, name, value in completion.expandable:
         sql(output, "UPDATE `Registry` SET `Value`=%s WHERE `Component_`=%s AND `Name`=%s"
             % (sql_text("#%" + value), sql_text(component), sql_text(name)))

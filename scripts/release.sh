@@ -7,14 +7,19 @@
 #   PLG_SIGN_PKCS12 and PLG_SIGN_PASSWORD, or PLG_SIGN_CERT and PLG_SIGN_KEY
 #                             the code-signing certificate (scripts/sign.sh);
 #                             without one, the artifacts are unsigned
-#   PLG_SIGN_TIMESTAMP_URL    an RFC 3161 time-stamping service, optional
+#   PLG_SIGN_TIMESTAMP_URL    an RFC 3161 time-stamping service: needed to
+#                             sign, since an untimestamped signature stops
+#                             verifying when the certificate expires
+#   PLG_SIGN_NO_TIMESTAMP=1   signs without a timestamp all the same (CI,
+#                             which has no network)
 #   PLG_RELEASE_BUILD_DIR     the build folder (default build/release-build)
 #
 # The windows preset, tests off, builds the package and what it packs; the
 # build signs the DLL and the EXE before packing them (PLG_SIGN_TOOL), this
 # script signs the package, writes SHA256SUMS and verifies every signature.
 # build/release/ is emptied first and filled only once all of that worked.
-# The last line says whether the artifacts are signed.
+# The last line says whether the artifacts are signed, and whether their
+# signatures carry a timestamp.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -32,6 +37,11 @@ rm -rf "$output"
 
 sign_tool=
 if [[ -n ${PLG_SIGN_PKCS12:-}${PLG_SIGN_CERT:-}${PLG_SIGN_KEY:-} ]]; then
+  if [[ -n ${PLG_SIGN_TIMESTAMP_URL:-} && ${PLG_SIGN_NO_TIMESTAMP:-} == 1 ]]; then
+    fail "set PLG_SIGN_TIMESTAMP_URL or PLG_SIGN_NO_TIMESTAMP=1, not both"
+  elif [[ -z ${PLG_SIGN_TIMESTAMP_URL:-} && ${PLG_SIGN_NO_TIMESTAMP:-} != 1 ]]; then
+    fail "no timestamp: set PLG_SIGN_TIMESTAMP_URL to an RFC 3161 time-stamping service (signatures without a timestamp stop verifying when the certificate expires), or PLG_SIGN_NO_TIMESTAMP=1 to sign without one"
+  fi
   # The build signs from its own folder: the files by their full paths.
   for variable in PLG_SIGN_PKCS12 PLG_SIGN_CERT PLG_SIGN_KEY; do
     [[ -n ${!variable:-} ]] && export "$variable=$(realpath -m "${!variable}")"
@@ -82,8 +92,10 @@ fi
 (cd "$staging" && sha256sum "${artifacts[@]}" >SHA256SUMS)
 mv "$staging" "$output"
 cat "$output/SHA256SUMS"
-if [[ -n $sign_tool ]]; then
-  echo "release: $output: ${artifacts[*]} signed and verified, and SHA256SUMS"
+if [[ -n $sign_tool && -n ${PLG_SIGN_TIMESTAMP_URL:-} ]]; then
+  echo "release: $output: ${artifacts[*]} signed, timestamped and verified, and SHA256SUMS"
+elif [[ -n $sign_tool ]]; then
+  echo "release: $output: ${artifacts[*]} signed and verified, and SHA256SUMS; the signatures carry NO TIMESTAMP (PLG_SIGN_NO_TIMESTAMP=1) and stop verifying when the certificate expires"
 else
   echo "release: $output: ${artifacts[*]} and SHA256SUMS, UNSIGNED (no PLG_SIGN_PKCS12 or PLG_SIGN_CERT given)"
 fi

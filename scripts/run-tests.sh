@@ -40,10 +40,12 @@ for preset in host sanitize fuzz windows; do
   echo "=== $preset tests: $((SECONDS - started)) s"
 done
 
-# The signed round trip: a wrong password stops release.sh with one line
-# and no build/release; the right one gives artifacts whose signatures
-# verify against the throwaway certificate, and a package that the Wine
-# scenario msi_install installs, checking that it installs the signed files.
+# The signed round trip: no timestamp and a wrong password each stop
+# release.sh with one line and no build/release; the right password, with
+# PLG_SIGN_NO_TIMESTAMP=1 (CI has no time-stamping service), gives artifacts
+# whose signatures verify against the throwaway certificate, a last line
+# that says they carry no timestamp, and a package that the Wine scenario
+# msi_install installs, checking that it installs the signed files.
 signed_release() {
   local keys=build/ci-signing wine=build/release-wine error
   rm -rf "$keys" "$wine"
@@ -53,6 +55,15 @@ signed_release() {
   openssl pkcs12 -export -inkey "$keys/key.pem" -in "$keys/cert.pem" -passout pass:throwaway \
     -out "$keys/cert.p12"
   export PLG_SIGN_PKCS12=$keys/cert.p12
+  unset PLG_SIGN_TIMESTAMP_URL PLG_SIGN_NO_TIMESTAMP
+  if error=$(PLG_SIGN_PASSWORD=throwaway scripts/release.sh 2>&1 >/dev/null) \
+     || [[ $(wc -l <<<"$error") -ne 1 || $error != *timestamp* || -e build/release ]]; then
+    echo "release.sh without a timestamp: expected one line of error naming the timestamp" \
+         "and no build/release, got: $error" >&2
+    return 1
+  fi
+  echo "no timestamp: $error"
+  export PLG_SIGN_NO_TIMESTAMP=1
   if error=$(PLG_SIGN_PASSWORD=wrong scripts/release.sh 2>&1 >/dev/null) \
      || [[ $(wc -l <<<"$error") -ne 1 || -e build/release ]]; then
     echo "release.sh with a wrong password: expected one line of error and no build/release," \
@@ -60,7 +71,11 @@ signed_release() {
     return 1
   fi
   echo "wrong password: $error"
-  PLG_SIGN_PASSWORD=throwaway scripts/release.sh || return 1
+  PLG_SIGN_PASSWORD=throwaway scripts/release.sh | tee "$keys/release.out" || return 1
+  if [[ $(tail -n 1 "$keys/release.out") != *"NO TIMESTAMP"* ]]; then
+    echo "release.sh with PLG_SIGN_NO_TIMESTAMP=1: the last line does not say NO TIMESTAMP" >&2
+    return 1
+  fi
   local artifacts=(build/release/plgproduct.dll build/release/plgreg.exe build/release/*.msi)
   local result
   for artifact in "${artifacts[@]}"; do

@@ -11,7 +11,14 @@ Prints one line per failed check; exit code 1 when any failed. msiinfo
 import subprocess
 import sys
 
-UPGRADE_CODE = "{3C1F6A2E-8B47-4D95-A0E3-5F2C7B19D864}"
+# This major's codes: its UpgradeCode, and the GUID of the module's
+# component, by which a build finds the folder of the installed one.
+UPGRADE_CODE = "{984CFD0A-5CDA-4AD3-A5FF-84D4585A4617}"
+MODULE_COMPONENT = "{152EC614-D52C-4FC9-9998-375416AFFCDE}"
+# The codes every version had before each major got its own, and that no
+# major may take again.
+SHARED_CODES = {"{3C1F6A2E-8B47-4D95-A0E3-5F2C7B19D864}", "{6E0A2B7C-1D43-4F85-9A26-C3B8E5F10D72}",
+                "{A4D85E31-7C02-4B6F-8E19-2F70C3B4D5A6}", "{0B7E4D29-5A81-4C36-9F12-D84E6A3C1B57}"}
 REGISTER = '"[System64Folder]regsvr32.exe" /s /n /i:quiet '
 UNREGISTER = '"[System64Folder]regsvr32.exe" /u /s /n /i:quiet '
 INSTALLED_MODULE, REMOVED_MODULE = '"[#plgproduct.dll]"', '"[INSTALLFOLDER]plgproduct.dll"'
@@ -24,16 +31,22 @@ CUSTOM_ACTIONS = {
     "RepairModuleRollback": ("3426", "System64Folder", REGISTER + INSTALLED_MODULE),
     "UnregisterModule": ("3170", "System64Folder", UNREGISTER + REMOVED_MODULE),
     "UnregisterModuleRollback": ("3426", "System64Folder", REGISTER + REMOVED_MODULE),
-    # Type 51, a property set from formatted text (wixl adds 0x800, which an
-    # immediate action ignores).
-    "SetARPINSTALLLOCATION": ("2099", "ARPINSTALLLOCATION", "[INSTALLFOLDER]"),
+    # Type 51, immediate: a property set from formatted text.
+    "SetARPINSTALLLOCATION": ("51", "ARPINSTALLLOCATION", "[INSTALLFOLDER]"),
+    "SetINSTALLFOLDERFromEntry": ("51", "INSTALLFOLDER", "[PRODUCTFOLDER]"),
+    "SetINSTALLFOLDER": ("51", "INSTALLFOLDER", "[INSTALLEDFOLDER]"),
 }
 # The execution sequence in this order, with these conditions: the older
 # build goes inside this transaction; each rollback comes before what it
 # undoes; the module's actions follow its component's states.
 REMOVING, INSTALLING = "Installed AND $Module=2", "$Module=3"
+# The installed product's folder, else the installed build's, unless the
+# command line names one, before the folders are resolved.
+KEEP_FOLDER = [("SetINSTALLFOLDERFromEntry", "PRODUCTFOLDER AND NOT INSTALLFOLDER"),
+               ("SetINSTALLFOLDER", "INSTALLEDFOLDER AND NOT INSTALLFOLDER")]
 ORDER = [
-    ("LaunchConditions", ""), ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
+    ("AppSearch", "")] + KEEP_FOLDER + [("LaunchConditions", ""),
+    ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
     ("InstallValidate", ""), ("InstallInitialize", ""), ("RemoveExistingProducts", ""),
     ("ProcessComponents", ""), ("UnregisterModuleRollback", REMOVING),
     ("UnregisterModule", REMOVING), ("RemoveFiles", ""), ("InstallFiles", ""),
@@ -41,12 +54,17 @@ ORDER = [
     ("RepairModuleRollback", INSTALLING + " AND ?Module=3"),
     ("RegisterModule", INSTALLING), ("InstallFinalize", ""),
 ]
-LAUNCH_CONDITIONS = {"NOT WIX_DOWNGRADE_DETECTED", "Installed OR KELSYS_BIN",
+# Without the shared system only a removal goes ahead.
+LAUNCH_CONDITIONS = {"NOT WIX_DOWNGRADE_DETECTED", 'KELSYS_BIN OR REMOVE~="ALL"',
                      'Installed OR NOT REMOVE~="ALL"',
                      "Installed OR (Privileged AND ALLUSERS AND NOT MSIINSTALLPERUSER=1)"}
-# Upgrade attributes: migrate features (1), maximum version inclusive
-# (0x200, a rebuild of the same version); only detect (2) for newer ones.
-UPGRADE_ATTRIBUTES, DOWNGRADE_ATTRIBUTES = "513", "2"
+# Upgrade attributes: migrate features (1), minimum version inclusive
+# (0x100, the major's first build), maximum version inclusive (0x200, a
+# rebuild of the same version); only detect (2) for newer ones.
+UPGRADE_ATTRIBUTES, DOWNGRADE_ATTRIBUTES = "769", "2"
+MAJOR_FIRST_BUILD = "38.0.0"
+# Feature attribute msidbFeatureAttributesDisallowAdvertise.
+DISALLOW_ADVERTISE = 8
 MODULE_FILE_VERSION = "38.0.0.380"
 MSIDB_COMPONENT_64BIT = 256
 
@@ -65,7 +83,9 @@ def msiinfo(*args):
 
 
 def rows(package, table):
-    """{first field: the other fields} of `table`."""
+    """{first field: the other fields} of `table`; none where it is missing."""
+    if table not in msiinfo("tables", package).split():
+        return {}
     lines = [line.rstrip("\r").split("\t") for line in msiinfo("export", package, table)
              .splitlines()[3:] if line.strip()]
     return {fields[0]: fields[1:] for fields in lines}
@@ -77,17 +97,28 @@ def main(argv):
     check("SelfReg" not in msiinfo("tables", package).split(), "the package has a SelfReg table")
     properties = {name: fields[0] for name, fields in rows(package, "Property").items()}
     for name, wanted in (("ALLUSERS", "1"), ("UpgradeCode", UPGRADE_CODE),
-                         ("ProductVersion", version), ("ProductName", "Pellagor"),
+                         ("ProductVersion", version), ("ProductName", "Pellagor 38.0"),
                          ("ARPNOMODIFY", "1"), ("ARPPRODUCTICON", "Pellagor.ico")):
         check(properties.get(name) == wanted, "property %s: expected %r, got %r"
               % (name, wanted, properties.get(name)))
 
+    # The folder of a managed installation's command line reaches the server.
+    check("INSTALLFOLDER" in properties.get("SecureCustomProperties", "").split(";"),
+          "INSTALLFOLDER is not secure: %r" % properties.get("SecureCustomProperties"))
+
     directories = rows(package, "Directory")
-    check(directories.get("INSTALLFOLDER", [None])[0] == "ProgramFiles64Folder"
-          and directories["INSTALLFOLDER"][1] == "Pellagor",
-          "INSTALLFOLDER is not [ProgramFiles64Folder]Pellagor: %r" % directories.get("INSTALLFOLDER"))
+    parent = directories.get("INSTALLFOLDER", [None, None])
+    check(parent[1] == "38.0" and directories.get(parent[0], [None, None]) ==
+          ["ProgramFiles64Folder", "Pellagor"], "INSTALLFOLDER is not "
+          "[ProgramFiles64Folder]Pellagor\\38.0: %r, %r" % (parent, directories.get(parent[0])))
+    features = rows(package, "Feature")
+    check(features and all(int(fields[6]) & DISALLOW_ADVERTISE for fields in features.values()),
+          "a feature can be advertised: %r" % features)
     files = rows(package, "File")
     components = rows(package, "Component")
+    check(components.get("Module", [None])[0] == MODULE_COMPONENT
+          and not SHARED_CODES & {fields[0] for fields in components.values()},
+          "component GUIDs: %r" % {name: fields[0] for name, fields in components.items()})
     check(sorted(files) == ["plgproduct.dll", "plgreg.exe"], "files: %r" % sorted(files))
     for name, fields in files.items():
         component = components.get(fields[0], [None, None, "0"])
@@ -102,20 +133,29 @@ def main(argv):
         check(not (fields[3] and name in hashed), "%s is versioned and hashed" % name)
     check("Pellagor.ico" in rows(package, "Icon"), "no icon for Add/Remove Programs")
     # The searches: root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
-    searches, locators = rows(package, "AppSearch"), rows(package, "RegLocator")
-    for name, wanted in (
-            ("KELSYS_BIN", ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"]),
-            ("INSTALLFOLDER", ["2", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                               "[ProductCode]", "InstallLocation", "18"])):
-        found = locators.get(searches.get(name, [None])[0])
+    # The installed product's folder: its own entry's; the installed build's:
+    # its module component's (a file key path, type 1, no file signature:
+    # the folder that holds it).
+    searches = rows(package, "AppSearch")
+    for name, locator, wanted in (
+            ("KELSYS_BIN", "RegLocator",
+             ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"]),
+            ("PRODUCTFOLDER", "RegLocator", ["2", "Software\\Microsoft\\Windows\\CurrentVersion"
+                                             "\\Uninstall\\[ProductCode]", "InstallLocation", "18"]),
+            ("INSTALLEDFOLDER", "CompLocator", [MODULE_COMPONENT, "1"])):
+        found = rows(package, locator).get(searches.get(name, [None])[0])
         check(found == wanted, "search of %s: %r" % (name, found))
+    check(set(searches) == {"KELSYS_BIN", "PRODUCTFOLDER", "INSTALLEDFOLDER"},
+          "searches: %r" % sorted(searches))
     launch = rows(package, "LaunchCondition")
     check(set(launch) == LAUNCH_CONDITIONS, "launch conditions: %r" % sorted(launch))
-    check(all(message[0].startswith(("Pellagor ", "This Pellagor ", "A newer version of Pellagor"))
+    check(all(message[0].startswith(("Pellagor ", "This Pellagor ", "A newer build of Pellagor"))
               for message in launch.values()), "launch condition messages: %r" % launch)
-    event_source = {fields[2]: fields[3] for fields in rows(package, "Registry").values()
-                    if fields[0] == "2" and fields[1].rstrip("\\") ==
-                    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Pellagor"}
+    registry = rows(package, "Registry").values()
+    check(not [fields[1] for fields in registry if fields[1].endswith("\\")],
+          "Registry keys with a trailing backslash: %r" % [fields[1] for fields in registry])
+    event_source = {fields[2]: fields[3] for fields in registry if fields[0] == "2" and fields[1]
+                    == "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Pellagor"}
     check(event_source == {"EventMessageFile": "#%[#plgproduct.dll]", "TypesSupported": "#7"},
           "event source: %r" % event_source)
 
@@ -133,10 +173,17 @@ def main(argv):
             check(sequence[name][0] == condition, "%s condition: expected %r, got %r"
                   % (name, condition, sequence[name][0]))
 
+    # The user interface passes its folder on: it must be the installed one.
+    ui = rows(package, "InstallUISequence")
+    ui_placed = [(int(ui[name][1]), name, ui[name][0]) for name, _ in KEEP_FOLDER + [
+        ("CostFinalize", "")] if name in ui]
+    check([(name, condition) for _, name, condition in sorted(ui_placed)] == KEEP_FOLDER + [
+        ("CostFinalize", "")], "InstallUISequence: %r" % sorted(ui_placed))
+
     upgrade = [line.rstrip("\r").split("\t") for line in msiinfo("export", package, "Upgrade")
                .splitlines()[3:] if line.strip()]
     check(sorted((row[0], row[1], row[2], row[4], row[6]) for row in upgrade) == sorted([
-        (UPGRADE_CODE, "", version, UPGRADE_ATTRIBUTES, "WIX_UPGRADE_DETECTED"),
+        (UPGRADE_CODE, MAJOR_FIRST_BUILD, version, UPGRADE_ATTRIBUTES, "WIX_UPGRADE_DETECTED"),
         (UPGRADE_CODE, version, "", DOWNGRADE_ATTRIBUTES, "WIX_DOWNGRADE_DETECTED")]),
         "Upgrade rows: %r" % upgrade)
     print("%s: %d failure(s)" % (package, len(failures)))
