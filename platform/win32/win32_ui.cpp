@@ -86,6 +86,38 @@ bool IsInteractiveWindowStation() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+namespace {
+
+// A desktop's name ("Default"), allocating nothing: the exports ask before
+// their work begins. False when it cannot be asked.
+struct DesktopName {
+  wchar_t text[256] = {};
+  bool Read(HDESK desktop) {
+    DWORD needed = 0;
+    return desktop != nullptr && GetUserObjectInformationW(desktop, UOI_NAME, text,
+                                                           sizeof text - sizeof text[0], &needed);
+  }
+  bool operator==(const DesktopName& other) const {
+    for (std::size_t i = 0; i < std::size(text); ++i) {
+      if (text[i] != other.text[i]) return false;
+      if (text[i] == L'\0') return true;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool IsInputDesktop() {
+  DesktopName own;
+  DesktopName shown;
+  if (!own.Read(GetThreadDesktop(GetCurrentThreadId()))) return false;
+  HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+  const bool read = shown.Read(input);
+  if (input != nullptr) CloseDesktop(input);
+  return read && own == shown;
+}
+
 bool IsSessionZero() {
   DWORD session = 0;
   return !ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0;
