@@ -107,7 +107,7 @@ std::u16string Win32Registry::WideNameOf(std::string_view name) const {
   if (name.empty()) return {};
   const int length = static_cast<int>(name.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, name.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  std::vector<wchar_t> wide(static_cast<std::size_t>(size));
   MultiByteToWideChar(CP_ACP, 0, name.data(), length, wide.data(), size);
   return std::u16string(wide.begin(), wide.end());
 }
