@@ -41,7 +41,9 @@ TEST(InstallCommandLine, KnowsOnlyQuietInAnyCaseAndSeparation) {
                                    : std::string(c.line, c.line + std::wcslen(c.line)));
     const std::optional<InstallOptions> options = ParseInstallCommandLine(c.line);
     ASSERT_EQ(c.quiet.has_value(), options.has_value());
-    if (options) EXPECT_EQ(*c.quiet, options->quiet);
+    if (options) {
+      EXPECT_EQ(*c.quiet, options->quiet);
+    }
   }
 }
 
