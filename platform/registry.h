@@ -65,7 +65,7 @@ using KeyHandle = std::uintptr_t;
 //
 // A key never outlives the Registry it came from: it closes through that
 // registry, and a registry destroyed with keys still open is a bug, which
-// Registry's destructor stops in debug builds (tests/platform checks both).
+// Registry's destructor stops in debug builds (tests/machine checks it).
 class RegKey {
  public:
   RegKey() = default;
