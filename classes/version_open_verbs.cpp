@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "classes/class_texts.h"
-#include "platform/registry_names.h"
 #include "registry/registry_helpers.h"
 #include "registry/registry_paths.h"
 #include "resources/product_strings.h"
@@ -28,17 +27,22 @@ struct ViewKeys {
   std::string product_key;
 };
 
-// The code page 1252 form of a version name. A name that does not come back
-// unchanged from that form (a character beyond U+00FF, or U+0080 to U+009F,
-// which 1252 holds elsewhere or not at all) would name another key through
-// the ANSI calls, so such a name gives no version at all.
-std::optional<std::string> VersionNameOf(const std::u16string& wide) {
+// The single-byte form of a version name: each character's byte. The ANSI
+// calls read that byte back in the system's code page (GetACP), so a name
+// that does not come back the same from it (a character beyond U+00FF, or
+// one the code page holds elsewhere: U+0080 to U+009F in 1252, "38.\u00E9",
+// which is "38.\u0439" in 1251) would name another release's key; such a
+// name gives no version at all.
+std::optional<std::string> VersionNameOf(const Registry& registry, const std::u16string& wide) {
   std::u16string kept;
-  for (char16_t c : wide) {
-    if (c != 0) kept += c;
-  }
   std::string name;
-  if (!Utf16ToAnsiExactly(kept, &name)) return std::nullopt;
+  for (char16_t c : wide) {
+    if (c == 0) continue;
+    if (c > 0xFF) return std::nullopt;
+    kept += c;
+    name += static_cast<char>(c);
+  }
+  if (registry.WideNameOf(name) != kept) return std::nullopt;
   return name;
 }
 
@@ -130,7 +134,7 @@ void AddViewVerbs(Platform& platform, const ViewKeys& view, const std::string& s
     if (registry.EnumKeyW(product, index, kVersionNameCapacity, &wide) != kSuccess) {
       continue;
     }
-    const std::optional<std::string> version = VersionNameOf(wide);
+    const std::optional<std::string> version = VersionNameOf(registry, wide);
     if (!version) continue;
     const std::optional<std::string> bin_text = ReadReleaseBin(platform, shared_system, *version);
     if (!bin_text) continue;

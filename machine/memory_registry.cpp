@@ -30,6 +30,21 @@ std::string JoinPath(const std::string& parent, std::string_view path) {
   return full;
 }
 
+// Bytes 0x80 to 0xFF of code page 1251 (0x98, which it leaves undefined,
+// maps to the control character of the same number, as Windows maps it).
+constexpr char16_t kCp1251High[128] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
+    0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
+    0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB,
+    0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423,
+    0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
+    0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
+
 bool IsValueOp(RegOp op) {
   return op == RegOp::kSetValue || op == RegOp::kQueryValue || op == RegOp::kDeleteValue;
 }
@@ -157,6 +172,7 @@ std::unique_ptr<MemoryRegistry> MemoryRegistry::Clone() const {
   copier.Copy(*machine_, clone->machine_.get());
   clone->classes_ = copier.classes_copy;
   clone->faults_ = faults_;
+  clone->code_page_ = code_page_;
   clone->ansi_path_limit_ = ansi_path_limit_;
   return clone;
 }
@@ -235,8 +251,8 @@ RegStatus MemoryRegistry::DoCreateKey(const RegKey& parent, std::string_view pat
       EachKeyName(path, [](std::string_view part) { return part.size() <= kMaxKeyNameLength; });
   if (!names_fit) return kErrorInvalidParameter;
   EachKeyName(path, [&](std::string_view part) {
-    Node* child = node->Child(AnsiName{part});
-    node = child != nullptr ? child : node->AddChild(AnsiToUtf16(part));
+    Node* child = AnsiChild(*node, part);
+    node = child != nullptr ? child : node->AddChild(WideNameOf(part));
     return true;
   });
   *handle = AddHandle(node);
@@ -251,7 +267,7 @@ RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
   EachKeyName(path, [&](std::string_view part) {
     if (part.size() > kMaxKeyNameLength) {
       status = kErrorInvalidParameter;
-    } else if ((node = node->Child(AnsiName{part})) == nullptr) {
+    } else if ((node = AnsiChild(*node, part)) == nullptr) {
       status = kErrorFileNotFound;
     }
     return status == kSuccess;
@@ -331,7 +347,11 @@ RegStatus MemoryRegistry::DoEnumKey(const RegKey& key, std::uint32_t index, std:
   if (RegStatus status = ChildToEnumerate(key, index, capacity, &child)) return status;
   // Into the caller's string: an enumeration reuses one buffer.
   name->clear();
-  for (char16_t c : child->name) name->push_back(AnsiOf(c));
+  if (code_page_ == 1252) {
+    for (char16_t c : child->name) name->push_back(AnsiOf(c));
+  } else {
+    *name = AnsiNameOf(child->name);
+  }
   return kSuccess;
 }
 
@@ -343,7 +363,7 @@ RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent, std::string_view pat
   Node* node = nullptr;
   if (RegStatus status = NodeFor(parent, &node)) return status;
   const bool found = EachKeyName(path, [&](std::string_view part) {
-    node = node->Child(AnsiName{part});
+    node = AnsiChild(*node, part);
     return node != nullptr;
   });
   if (!found) return kErrorFileNotFound;
@@ -376,7 +396,34 @@ RegStatus MemoryRegistry::DoEnumValue(const RegKey& key, std::uint32_t index, st
   return kSuccess;
 }
 
-void MemoryRegistry::DoCloseKey(KeyHandle handle) {
+std::u16string MemoryRegistry::WideNameOf(std::string_view name) const {
+  if (code_page_ == 1252) return AnsiToUtf16(name);
+  std::u16string wide;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    wide += byte < 0x80 ? static_cast<char16_t>(byte) : kCp1251High[byte - 0x80];
+  }
+  return wide;
+}
+
+std::string MemoryRegistry::AnsiNameOf(std::u16string_view name) const {
+  std::string narrow;
+  for (char16_t c : name) {
+    const char16_t* hit = std::find(std::begin(kCp1251High), std::end(kCp1251High), c);
+    narrow += c < 0x80                       ? static_cast<char>(c)
+              : hit != std::end(kCp1251High) ? static_cast<char>(0x80 + (hit - kCp1251High))
+                                             : '?';
+  }
+  return narrow;
+}
+
+MemoryRegistry::Node* MemoryRegistry::AnsiChild(const Node& node, std::string_view part) const {
+  if (code_page_ == 1252) return node.Child(AnsiName{part});
+  const std::u16string wide = WideNameOf(part);
+  return node.Child(std::u16string_view(wide));
+}
+
+void MemoryRegistry::DoCloseKey(KeyHandle handle) noexcept {
   auto it = FindHandle(handle);
   if (it != handles_.end()) handles_.erase(it);
 }

@@ -90,6 +90,14 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   // Wine refuses ANSI subkey paths longer than 260 characters; Windows does
   // not. 0 lifts the limit.
   void SetAnsiPathLimit(std::size_t limit) { ansi_path_limit_ = limit; }
+  // The system's ANSI code page, which turns the ANSI calls' names into the
+  // stored UTF-16 ones: 1252 (the default, English locales) or 1251
+  // (Cyrillic). The key names of the calls follow it (value names, seeds and
+  // snapshots stay 1252), and only the case folding of 1252's letters is
+  // modelled.
+  void SetAnsiCodePage(unsigned code_page) { code_page_ = code_page; }
+  std::u16string WideNameOf(std::string_view name) const override;
+
   // Handles opened and not yet closed (roots excluded).
   std::size_t open_handles() const { return handles_.size(); }
 
@@ -140,7 +148,7 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
                        std::u16string* name) override;
   RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) override;
   RegStatus DoDeleteValue(const RegKey& key, std::string_view name) override;
-  void DoCloseKey(KeyHandle handle) override;
+  void DoCloseKey(KeyHandle handle) noexcept override;
   RegStatus DoEnumValue(const RegKey& key, std::uint32_t index, std::string* name,
                         RegValue* value) override;
 
@@ -169,6 +177,12 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   Node* FindPath(std::string_view full_path) const;
   Node* MakePath(std::string_view full_path);
 
+  // A child of `node` named by the ANSI name `part`, or nullptr.
+  Node* AnsiChild(const Node& node, std::string_view part) const;
+  // The ANSI form of a stored name in the code page ('?' where it has none).
+  std::string AnsiNameOf(std::u16string_view name) const;
+
+  unsigned code_page_ = 1252;
   std::shared_ptr<Node> machine_;
   Node* classes_ = nullptr;  // owned beneath machine_
   std::vector<std::pair<KeyHandle, std::shared_ptr<Node>>> handles_;

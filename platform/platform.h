@@ -11,13 +11,14 @@
 
 namespace plg {
 
-// Shows error messages to the user and counts them.
+// Delivers error messages (a box the user closes, the debug output, an
+// installer's log) and counts them.
 class MessageReporter {
  public:
   virtual ~MessageReporter() = default;
 
-  // Shows `text` in a modal error box and returns when it is closed.
-  // `detail` says, for diagnostics only, which key and error led to it.
+  // Delivers `text`; a box returns when it is closed. `detail` says, for
+  // diagnostics only, which key and error led to it.
   void Show(const std::string& text, const std::string& detail = {});
 
   // Messages shown since construction or the last ResetCount.

@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include <cassert>
 #include <utility>
 
 #include "platform/registry_data.h"
@@ -10,16 +11,13 @@ const char* RootName(RegistryRoot root) {
   return root == RegistryRoot::kClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
 }
 
-RegKey::RegKey(Registry* registry, KeyHandle handle, RegistryRoot root, std::string path)
-    : registry_(registry), handle_(handle), root_(root), path_(std::move(path)) {}
-
 RegKey::~RegKey() { Close(); }
 
 RegKey::RegKey(RegKey&& other) noexcept
     : registry_(std::exchange(other.registry_, nullptr)),
       handle_(std::exchange(other.handle_, 0)),
-      is_root_(std::exchange(other.is_root_, false)),
       root_(other.root_),
+      is_root_(std::exchange(other.is_root_, false)),
       path_(std::move(other.path_)) {}
 
 RegKey& RegKey::operator=(RegKey&& other) noexcept {
@@ -45,7 +43,7 @@ RegKey RegKey::Root(RegistryRoot root) {
 RegKey RegKey::LocalMachine() { return Root(RegistryRoot::kLocalMachine); }
 RegKey RegKey::ClassesRoot() { return Root(RegistryRoot::kClassesRoot); }
 
-void RegKey::Close() {
+void RegKey::Close() noexcept {
   if (registry_ != nullptr) {
     registry_->CloseKey(handle_);
   }
@@ -82,15 +80,6 @@ bool IsSafeOpenPath(std::string_view path) {
   return IsSafeKeyPath(path);
 }
 
-RegKey Registry::MakeKey(const RegKey& parent, std::string_view path) {
-  std::string full = parent.path();
-  full += '\\';
-  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  full.append(path);
-  // Not yet a key of this registry: CallForKey makes it one once it is open.
-  return RegKey(nullptr, 0, parent.root(), std::move(full));
-}
-
 RegStatus Registry::CreateKey(const RegKey& parent, std::string_view path, RegAccess access,
                               RegKey* key) {
   return CallForKey(&Registry::DoCreateKey, IsSafeKeyPath(path), parent, path, access, key);
@@ -105,44 +94,30 @@ RegStatus Registry::CallForKey(KeyCall call, bool safe_path, const RegKey& paren
                                std::string_view path, RegAccess access, RegKey* key) {
   if (!parent.valid()) return kErrorInvalidHandle;
   if (!safe_path) return kErrorBadPathname;
-  // Everything that allocates comes before the key is opened.
-  auto* record = new OpenKeyRecord{open_keys_, 0};
-  RegKey made = MakeKey(parent, path);
-  const RegStatus status = (this->*call)(parent, path, access, &record->handle);
-  if (status != kSuccess) {
-    delete record;
-    return status;
-  }
-  open_keys_ = record;
+  // The path is built before the key is opened: running out of memory then
+  // leaves nothing open.
+  std::string full = parent.path();
+  full += '\\';
+  full.append(path.substr(0, !path.empty() && path.back() == '\\' ? path.size() - 1 : path.size()));
+  RegKey made(parent.root(), std::move(full));
+  KeyHandle handle = 0;
+  const RegStatus status = (this->*call)(parent, path, access, &handle);
+  if (status != kSuccess) return status;
+  ++open_keys_;
   made.registry_ = this;
-  made.handle_ = record->handle;
+  made.handle_ = handle;
   *key = std::move(made);
   return status;
 }
 
 Registry::~Registry() {
-  while (open_keys_ != nullptr) delete std::exchange(open_keys_, open_keys_->next);
+  // A key that outlived its registry would close through a dead object.
+  assert(open_keys_ == 0 && "a RegKey outlived its Registry");
 }
 
-void Registry::CloseKey(KeyHandle handle) {
-  for (OpenKeyRecord** link = &open_keys_; *link != nullptr; link = &(*link)->next) {
-    if ((*link)->handle == handle) {
-      OpenKeyRecord* record = *link;
-      *link = record->next;
-      delete record;
-      break;
-    }
-  }
+void Registry::CloseKey(KeyHandle handle) noexcept {
+  --open_keys_;
   DoCloseKey(handle);
-}
-
-void Registry::CloseOpenKeys() {
-  while (open_keys_ != nullptr) {
-    OpenKeyRecord* record = open_keys_;
-    open_keys_ = record->next;
-    DoCloseKey(record->handle);
-    delete record;
-  }
 }
 
 RegStatus Registry::SetValue(const RegKey& key, std::string_view name, ValueType type,

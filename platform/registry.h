@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace plg {
@@ -47,7 +48,7 @@ inline constexpr ValueType kRegDword = 4;
 inline constexpr ValueType kRegMultiSz = 7;
 
 // The predefined roots that registration uses.
-enum class RegistryRoot { kLocalMachine, kClassesRoot };
+enum class RegistryRoot : std::uint8_t { kLocalMachine, kClassesRoot };
 
 // "HKEY_LOCAL_MACHINE" or "HKEY_CLASSES_ROOT".
 const char* RootName(RegistryRoot root);
@@ -58,9 +59,13 @@ class Registry;
 using KeyHandle = std::uintptr_t;
 
 // An open registry key, or one of the predefined roots. Move-only; closes its
-// handle on destruction. Roots are never closed. Also remembers the full path
-// it was opened by ("HKEY_CLASSES_ROOT\Pellagor Language\CLSID"), for
-// diagnostics and for fault matching in tests.
+// handle on destruction or Close(); roots are never closed. It also carries
+// the full path it was opened by ("HKEY_CLASSES_ROOT\Pellagor Language\CLSID"),
+// which messages and events name and the in-memory registry's faults match.
+//
+// A key never outlives the Registry it came from: it closes through that
+// registry, and a registry destroyed with keys still open is a bug, which
+// Registry's destructor stops in debug builds (tests/machine checks it).
 class RegKey {
  public:
   RegKey() = default;
@@ -81,16 +86,16 @@ class RegKey {
   const std::string& path() const { return path_; }
 
   // Closes the key now (no-op for roots and empty keys).
-  void Close();
+  void Close() noexcept;
 
  private:
   friend class Registry;
-  RegKey(Registry* registry, KeyHandle handle, RegistryRoot root, std::string path);
+  RegKey(RegistryRoot root, std::string path) : root_(root), path_(std::move(path)) {}
 
-  Registry* registry_ = nullptr;
+  Registry* registry_ = nullptr;  // null for roots and empty keys
   KeyHandle handle_ = 0;
-  bool is_root_ = false;
   RegistryRoot root_ = RegistryRoot::kLocalMachine;
+  bool is_root_ = false;
   std::string path_;
 };
 
@@ -115,17 +120,19 @@ struct KeyInfo {
 class Registry {
  public:
   Registry() = default;
-  // Forgets the keys still open; the implementation, already gone, closes
-  // its handles itself.
+  // Every key opened through the registry must be closed by then (RegKey).
   virtual ~Registry();
   // Open keys belong to the registry they were opened through.
   Registry(const Registry&) = delete;
   Registry& operator=(const Registry&) = delete;
 
-  // Closes every key opened through this registry and not closed yet. For a
-  // call that ran out of memory (platform/call_memory.h): the RegKey
-  // objects that held those keys are gone without their destructors.
-  void CloseOpenKeys();
+  // Keys opened through this registry and not closed yet (roots excluded).
+  std::size_t open_keys() const { return open_keys_; }
+
+  // The UTF-16 name that the ANSI calls address with the single-byte name
+  // `name`: the system's ANSI code page (GetACP) turns each byte into a
+  // character.
+  virtual std::u16string WideNameOf(std::string_view name) const = 0;
 
   // RegCreateKeyExA(parent, path, 0, "", 0, access, NULL, &key, NULL):
   // creates missing keys along the path, or opens the existing key.
@@ -194,27 +201,19 @@ class Registry {
                                std::u16string* name) = 0;
   virtual RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) = 0;
   virtual RegStatus DoDeleteValue(const RegKey& key, std::string_view name) = 0;
-  virtual void DoCloseKey(KeyHandle handle) = 0;
+  // Called from destructors: must not throw.
+  virtual void DoCloseKey(KeyHandle handle) noexcept = 0;
 
  private:
   friend class RegKey;
-  // One record per open key, most recently opened first. The record is
-  // allocated before the key is opened, so that running out of memory never
-  // leaves a key open that is not recorded.
-  struct OpenKeyRecord {
-    OpenKeyRecord* next;
-    KeyHandle handle;
-  };
-  void CloseKey(KeyHandle handle);
+  void CloseKey(KeyHandle handle) noexcept;
 
-  OpenKeyRecord* open_keys_ = nullptr;
+  std::size_t open_keys_ = 0;
 
   using KeyCall = RegStatus (Registry::*)(const RegKey&, std::string_view, RegAccess, KeyHandle*);
   // Checks `parent` and the path, makes `call` and wraps its handle in `key`.
   RegStatus CallForKey(KeyCall call, bool safe_path, const RegKey& parent, std::string_view path,
                        RegAccess access, RegKey* key);
-  // The key named `path` beneath `parent`, with no handle yet.
-  RegKey MakeKey(const RegKey& parent, std::string_view path);
 };
 
 // True for a path that names a key strictly beneath its parent: not empty, no

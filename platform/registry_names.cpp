@@ -66,10 +66,15 @@ std::u16string CanonicalKeyPath(std::string_view path) {
 
 bool IsCanonicalKeyOrBeneath(std::u16string_view path, std::u16string_view top) {
   if (path.size() < top.size()) return false;
-  for (std::size_t i = 0; i < top.size(); ++i) {
-    if (path[i] != top[i]) return false;
+  if (path.size() != top.size() && path[top.size()] != u'\\') return false;
+  // From the end: paths share their long first keys ("HKEY_LOCAL_MACHINE
+  // \SOFTWARE\..."), so most that differ do so near the end of `top`.
+  const char16_t* p = path.data();
+  const char16_t* t = top.data();
+  for (std::size_t i = top.size(); i > 0; --i) {
+    if (p[i - 1] != t[i - 1]) return false;
   }
-  return path.size() == top.size() || path[top.size()] == u'\\';
+  return true;
 }
 
 bool IsKeyOrBeneath(std::string_view path, std::string_view top) {

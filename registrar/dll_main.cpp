@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/export_turn.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_ui.h"
 #include "registrar/install_options.h"
@@ -12,9 +13,6 @@
 
 namespace {
 
-// The module holds no object that needs constructing: it is linked without
-// the C runtime's start-up (registrar/CMakeLists.txt), so DllMain is the
-// whole of what a load runs.
 HINSTANCE g_module_instance = nullptr;
 
 // The module's full file name, however long the path.
@@ -30,32 +28,38 @@ std::string ReadModulePath(HINSTANCE module) {
   }
 }
 
-// Export calls run one at a time: a call's memory is the module's one
-// running call's (platform/call_memory.h).
-SRWLOCK g_export_lock = SRWLOCK_INIT;
+// The package registers the event source, with this module as its message
+// file.
+constexpr wchar_t kEventSource[] = L"Pellagor";
+
+// Export calls run one at a time; one made from inside a running call's
+// message box, on its own thread, returns at once (export_turn.h).
+plg::ExportLock g_export_lock;
 
 // Runs one export's work with the Win32 registry, this module's strings and
-// the message delivery the caller can take, as one call: memory running out
-// returns E_OUTOFMEMORY with every key closed (module_runtime.cpp).
+// the message delivery the caller can take. Nothing escapes: out of memory
+// returns E_OUTOFMEMORY, any other failure E_UNEXPECTED with an event, a
+// re-entered call ERROR_BUSY with an event (registration_driver.h).
 template <typename Body>
-HRESULT RunExport(bool quiet, Body body) {
-  AcquireSRWLockExclusive(&g_export_lock);
+HRESULT RunExport(bool quiet, Body body) noexcept {
+  plg::ExportTurn turn(g_export_lock);
+  plg::Win32EventLog events(kEventSource);
+  if (!turn.entered()) {
+    plg::WriteReentryEvent(events);
+    return static_cast<HRESULT>(plg::kResultBusy);
+  }
   plg::Win32Registry registry;
   plg::MessageBoxReporter boxes;
   plg::DebugOutputReporter debug_output;
   plg::MessageReporter& reporter =
-      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation(), plg::IsSessionZero()) ==
-              plg::MessageDelivery::kMessageBox
+      plg::ChooseMessageDelivery(quiet, plg::IsInteractiveWindowStation(), plg::IsSessionZero(),
+                                 plg::IsInputDesktop()) == plg::MessageDelivery::kMessageBox
           ? static_cast<plg::MessageReporter&>(boxes)
           : debug_output;
   // Strings come from this module's own table, not the caller's.
   plg::ModuleStrings strings(g_module_instance);
-  // The package registers the source, with this module as its message file.
-  plg::Win32EventLog events(L"Pellagor");
   plg::Platform platform{registry, reporter, strings, events};
-  const long result = plg::RunExportCall(platform, body);
-  ReleaseSRWLockExclusive(&g_export_lock);
-  return static_cast<HRESULT>(result);
+  return static_cast<HRESULT>(plg::RunExportCall(platform, body));
 }
 
 HRESULT Register(bool quiet) {

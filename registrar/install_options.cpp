@@ -37,9 +37,11 @@ std::optional<InstallOptions> ParseInstallCommandLine(const wchar_t* command_lin
   return options;
 }
 
-MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero) {
-  return quiet || !interactive_station || session_zero ? MessageDelivery::kDebugOutput
-                                                       : MessageDelivery::kMessageBox;
+MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero,
+                                      bool input_desktop) {
+  return quiet || !interactive_station || session_zero || !input_desktop
+             ? MessageDelivery::kDebugOutput
+             : MessageDelivery::kMessageBox;
 }
 
 }  // namespace plg

@@ -24,7 +24,10 @@ enum class MessageDelivery {
 // A box only where someone can close it: never in quiet mode, never on a
 // window station that is not interactive (a service's), never in session 0,
 // whatever its window station reports (services, and programs started there,
-// share it with nobody who could see a box).
-MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero);
+// share it with nobody who could see a box), and never from a thread whose
+// desktop is not its station's input desktop (a deployment agent's desktop
+// of its own, or a locked workstation's): nobody sees that desktop.
+MessageDelivery ChooseMessageDelivery(bool quiet, bool interactive_station, bool session_zero,
+                                      bool input_desktop);
 
 }  // namespace plg

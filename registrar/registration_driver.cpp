@@ -1,5 +1,6 @@
 #include "registrar/registration_driver.h"
 
+#include <exception>
 #include <iterator>
 
 #include "classes/application_class.h"
@@ -38,11 +39,40 @@ void RunRegistrationSteps(Platform& platform, RegistrationMode mode,
 
 namespace {
 
+constexpr char kUnexpectedFailureMessage[] = "Registration stopped by an unexpected error";
+constexpr char kReentryMessage[] =
+    "Registration was called again while its earlier call on the same thread was still running; "
+    "the new call changed nothing";
+
 long ResultOf(const Platform& platform, std::size_t shown_before) {
   return platform.reporter.shown() == shown_before ? kResultOk : kResultSelfRegClassError;
 }
 
 }  // namespace
+
+void WriteUnexpectedFailureEvent(EventLog& events) noexcept {
+  try {
+    std::string text = kUnexpectedFailureMessage;
+    try {
+      if (const std::exception_ptr failure = std::current_exception()) {
+        std::rethrow_exception(failure);
+      }
+    } catch (const std::exception& failure) {
+      text += ": ";
+      text += failure.what();
+    } catch (...) {
+    }
+    events.WriteError(text, std::string(), kSuccess);
+  } catch (...) {
+  }
+}
+
+void WriteReentryEvent(EventLog& events) noexcept {
+  try {
+    events.WriteError(kReentryMessage, std::string(), kSuccess);
+  } catch (...) {
+  }
+}
 
 long RegisterProduct(Platform& platform, const std::string& module_path) {
   const std::size_t shown_before = platform.reporter.shown();

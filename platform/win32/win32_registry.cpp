@@ -103,6 +103,17 @@ RegStatus Win32Registry::DoDeleteValue(const RegKey& key, std::string_view name)
   return RegDeleteValueA(ToHkey(key), Terminated(name).c_str());
 }
 
-void Win32Registry::DoCloseKey(KeyHandle handle) { RegCloseKey(reinterpret_cast<HKEY>(handle)); }
+std::u16string Win32Registry::WideNameOf(std::string_view name) const {
+  if (name.empty()) return {};
+  const int length = static_cast<int>(name.size());
+  const int size = MultiByteToWideChar(CP_ACP, 0, name.data(), length, nullptr, 0);
+  std::vector<wchar_t> wide(static_cast<std::size_t>(size));
+  MultiByteToWideChar(CP_ACP, 0, name.data(), length, wide.data(), size);
+  return std::u16string(wide.begin(), wide.end());
+}
+
+void Win32Registry::DoCloseKey(KeyHandle handle) noexcept {
+  RegCloseKey(reinterpret_cast<HKEY>(handle));
+}
 
 }  // namespace plg

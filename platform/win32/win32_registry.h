@@ -7,6 +7,10 @@
 namespace plg {
 
 class Win32Registry : public Registry {
+ public:
+  // MultiByteToWideChar with CP_ACP, as the ANSI calls convert names.
+  std::u16string WideNameOf(std::string_view name) const override;
+
  protected:
   RegStatus DoCreateKey(const RegKey& parent, std::string_view path, RegAccess access,
                         KeyHandle* handle) override;
@@ -23,7 +27,7 @@ class Win32Registry : public Registry {
                        std::u16string* name) override;
   RegStatus DoDeleteKey(const RegKey& parent, std::string_view path) override;
   RegStatus DoDeleteValue(const RegKey& key, std::string_view name) override;
-  void DoCloseKey(KeyHandle handle) override;
+  void DoCloseKey(KeyHandle handle) noexcept override;
 };
 
 }  // namespace plg

@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace plg {
 
@@ -9,17 +10,22 @@ namespace {
 
 constexpr char kErrorCaption[] = "Registration Error";
 
+// Wide texts are zero-terminated vectors, not std::wstring: the library's
+// out-of-line wstring members would add 20 KB to the module for these few
+// lines.
+using WideText = std::vector<wchar_t>;
+
 // ANSI text as the wide inserts of an event.
-std::wstring Widened(const std::string& text) {
+WideText Widened(const std::string& text) {
   const int length = static_cast<int>(text.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  WideText wide(static_cast<std::size_t>(size) + 1, L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
   return wide;
 }
 
-std::wstring DecimalOf(unsigned long number) {
-  std::wstring digits;
+WideText DecimalOf(unsigned long number) {
+  WideText digits(1, L'\0');
   do {
     digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
     number /= 10;
@@ -29,7 +35,7 @@ std::wstring DecimalOf(unsigned long number) {
 
 // The system's text of a Win32 error, without its line break; empty when
 // the system has none.
-std::wstring ErrorTextOf(RegStatus error) {
+WideText ErrorTextOf(RegStatus error) {
   wchar_t buffer[512];
   DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 static_cast<DWORD>(error), 0, buffer,
@@ -38,17 +44,19 @@ std::wstring ErrorTextOf(RegStatus error) {
                         buffer[length - 1] == L' ')) {
     --length;
   }
-  return std::wstring(buffer, length);
+  WideText text(buffer, buffer + length);
+  text.push_back(L'\0');
+  return text;
 }
 
 }  // namespace
 
 void Win32EventLog::WriteError(const std::string& text, const std::string& key, RegStatus error) {
   // Every insert is built before the log is opened.
-  const std::wstring inserts[] = {Widened(text), Widened(key),
-                                  DecimalOf(static_cast<unsigned long>(error)), ErrorTextOf(error)};
-  const wchar_t* strings[] = {inserts[0].c_str(), inserts[1].c_str(), inserts[2].c_str(),
-                              inserts[3].c_str()};
+  const WideText inserts[] = {Widened(text), Widened(key),
+                              DecimalOf(static_cast<unsigned long>(error)), ErrorTextOf(error)};
+  const wchar_t* strings[] = {inserts[0].data(), inserts[1].data(), inserts[2].data(),
+                              inserts[3].data()};
   WORD count = 1;
   DWORD id = kEventMessage;
   if (!key.empty()) {
@@ -84,6 +92,38 @@ bool IsInteractiveWindowStation() {
     return false;
   }
   return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+namespace {
+
+// A desktop's name ("Default"), allocating nothing: the exports ask before
+// their work begins. False when it cannot be asked.
+struct DesktopName {
+  wchar_t text[256] = {};
+  bool Read(HDESK desktop) {
+    DWORD needed = 0;
+    return desktop != nullptr && GetUserObjectInformationW(desktop, UOI_NAME, text,
+                                                           sizeof text - sizeof text[0], &needed);
+  }
+  bool operator==(const DesktopName& other) const {
+    for (std::size_t i = 0; i < std::size(text); ++i) {
+      if (text[i] != other.text[i]) return false;
+      if (text[i] == L'\0') return true;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool IsInputDesktop() {
+  DesktopName own;
+  DesktopName shown;
+  if (!own.Read(GetThreadDesktop(GetCurrentThreadId()))) return false;
+  HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+  const bool read = shown.Read(input);
+  if (input != nullptr) CloseDesktop(input);
+  return read && own == shown;
 }
 
 bool IsSessionZero() {

@@ -46,6 +46,12 @@ class Win32EventLog : public EventLog {
 // closed, and when the station cannot be asked.
 bool IsInteractiveWindowStation();
 
+// Whether the calling thread's desktop is the input desktop of its window
+// station, the one that shows on the screen and takes the keyboard: false
+// for a program started on a desktop of its own (CreateDesktop) or while the
+// workstation is locked, and when either desktop cannot be asked.
+bool IsInputDesktop();
+
 // Whether the calling process runs in session 0 (ProcessIdToSessionId), where
 // services run; also true when the session cannot be asked.
 bool IsSessionZero();

@@ -222,6 +222,29 @@ TEST(VersionOpenVerbs, VersionNamesThatDoNotMapToOneByteTextAreSkipped) {
       Verbs(m));
 }
 
+TEST(VersionOpenVerbs, VersionNamesAreReadBackInTheSystemCodePage) {
+  TestMachine m;
+  m.registry.SetAnsiCodePage(1251);
+  SeedRelease(m, kNativeReleases, kNativeVersions, "38.0", R"(C:\Kelsys V12\bin\)");
+  // "38.\u00e9" is the byte 0xE9, which code page 1251 reads as U+0439: the
+  // ANSI calls would open "38.\u0439", another release's key.
+  m.registry.SeedKeyW(kNativeVersions, u"38.\u00e9");
+  m.registry.SeedKeyW(kNativeVersions, u"38.\u0439");
+  RegKey dir;
+  ASSERT_EQ(kSuccess, m.registry.CreateKey(RegKey::LocalMachine(),
+                                           std::string(kNativeReleases) + "\\38.\xe9\\Dir",
+                                           kKeyAllAccess, &dir));
+  ASSERT_EQ(kSuccess, m.registry.SetString(dir, "Bin", R"(C:\Kelsys R1\bin\)"));
+  dir.Close();
+  ASSERT_EQ(u"38.\u0439", m.registry.WideNameOf("38.\xe9"));
+
+  AddVerbs(m);
+
+  EXPECT_EQ(
+      ShellTree({{"Open Pellagor V12", R"("C:\Kelsys V12\bin\TolvaneModeler.exe" /plg "%1")"}}),
+      Verbs(m));
+}
+
 TEST(VersionOpenVerbs, AFailedVersionNeverStopsTheNextOne) {
   TestMachine m;
   SeedRelease(m, kNativeReleases, kNativeVersions, "36.0", R"(C:\Kelsys V10\bin\)");

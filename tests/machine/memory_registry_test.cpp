@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,22 @@ TEST_F(MemoryRegistryTest, CountsOpenHandlesAndNeverCountsRoots) {
   EXPECT_EQ(1u, registry.open_handles());
   b = RegKey();
   EXPECT_EQ(0u, registry.open_handles());
+  EXPECT_EQ(0u, registry.open_keys());
 }
+
+#ifndef NDEBUG
+// A key must not outlive its registry: it would close through a dead one.
+TEST(MemoryRegistryDeathTest, ARegistryDestroyedWithAKeyOpenStops) {
+  EXPECT_DEATH(
+      {
+        auto registry = std::make_unique<MemoryRegistry>();
+        auto* key = new RegKey;
+        static_cast<void>(registry->CreateKey(RegKey::LocalMachine(), "X", kKeyAllAccess, key));
+        registry.reset();
+      },
+      "outlived its Registry");
+}
+#endif
 
 TEST_F(MemoryRegistryTest, SnapshotListsKeysDepthFirstAndValuesInCreationOrder) {
   registry.SeedString("HKEY_CLASSES_ROOT\\Top", "zeta", "1");
@@ -118,6 +134,12 @@ TEST_F(MemoryRegistryTest, NamesTheAnsiCallsCannotSpellComeBackAsQuestionMarks) 
   std::u16string wide;
   ASSERT_EQ(kSuccess, registry.EnumKeyW(key, 0, 100, &wide));
   EXPECT_EQ(u"Name\u0416", wide);
+  // In code page 1251 the same name has a byte, and the ANSI calls reach it.
+  registry.SetAnsiCodePage(1251);
+  ASSERT_EQ(kSuccess, registry.EnumKey(key, 0, 100, &name));
+  EXPECT_EQ("Name\xc6", name);
+  RegKey child;
+  EXPECT_EQ(kSuccess, registry.OpenKey(key, name, kKeyRead, &child));
 }
 
 TEST_F(MemoryRegistryTest, ACloneKeepsNamesAndFaultsAndIsIndependent) {

@@ -41,19 +41,25 @@ TEST(InstallCommandLine, KnowsOnlyQuietInAnyCaseAndSeparation) {
                                    : std::string(c.line, c.line + std::wcslen(c.line)));
     const std::optional<InstallOptions> options = ParseInstallCommandLine(c.line);
     ASSERT_EQ(c.quiet.has_value(), options.has_value());
-    if (options) EXPECT_EQ(*c.quiet, options->quiet);
+    if (options) {
+      EXPECT_EQ(*c.quiet, options->quiet);
+    }
   }
 }
 
-TEST(MessageDelivery, ABoxOnlyForAnInteractiveCallerOutsideSessionZeroThatDidNotAskForQuiet) {
+TEST(MessageDelivery, ABoxOnlyForAnInteractiveCallerOnTheInputDesktopOutsideSessionZeroNotQuiet) {
   for (const bool quiet : {false, true}) {
     for (const bool interactive : {false, true}) {
       for (const bool session_zero : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << "quiet " << quiet << ", interactive " << interactive
-                                          << ", session 0 " << session_zero);
-        EXPECT_EQ(!quiet && interactive && !session_zero ? MessageDelivery::kMessageBox
-                                                         : MessageDelivery::kDebugOutput,
-                  ChooseMessageDelivery(quiet, interactive, session_zero));
+        for (const bool input_desktop : {false, true}) {
+          SCOPED_TRACE(::testing::Message()
+                       << "quiet " << quiet << ", interactive " << interactive << ", session 0 "
+                       << session_zero << ", input desktop " << input_desktop);
+          EXPECT_EQ(!quiet && interactive && !session_zero && input_desktop
+                        ? MessageDelivery::kMessageBox
+                        : MessageDelivery::kDebugOutput,
+                    ChooseMessageDelivery(quiet, interactive, session_zero, input_desktop));
+        }
       }
     }
   }

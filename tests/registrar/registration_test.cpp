@@ -1,6 +1,8 @@
 // The product's own entries and the two exports' logic, over every step.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -174,6 +176,45 @@ TEST_F(RegistrationTest, UnregistrationAlwaysRemovesTheV12VerbEvenForAnotherVers
   EXPECT_TRUE(m.registry.KeyExists("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open\\command"));
   EXPECT_FALSE(
       m.registry.KeyExists("HKEY_CLASSES_ROOT\\Pellagor Language\\shell\\Open Pellagor V12"));
+}
+
+// The export boundary: what each failure that ends a call returns, and the
+// event it leaves; the keys the work held are closed on the way out.
+TEST_F(RegistrationTest, TheExportBoundaryTurnsEveryExceptionIntoAResult) {
+  struct Case {
+    const char* name;
+    void (*fail)();
+    long result;
+    std::vector<std::string> events;
+  };
+  const Case cases[] = {
+      {"out of memory", [] { throw std::bad_alloc(); }, kResultOutOfMemory, {}},
+      {"a logic error",
+       [] { throw std::out_of_range("basic_string::substr"); },
+       kResultUnexpected,
+       {"Registration stopped by an unexpected error: basic_string::substr"}},
+      {"no std::exception",
+       [] { throw 38; },
+       kResultUnexpected,
+       {"Registration stopped by an unexpected error"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestMachine t;
+    const long result = RunExportCall(t.platform, [&](Platform& platform) -> long {
+      RegKey key;
+      EXPECT_EQ(kSuccess, platform.registry.CreateKey(RegKey::LocalMachine(), "Software\\Tolvanics",
+                                                      kKeyAllAccess, &key));
+      c.fail();
+      return kResultOk;
+    });
+    EXPECT_EQ(c.result, result);
+    std::vector<std::string> events;
+    for (const RecordedEvent& event : t.events.events()) events.push_back(event.text);
+    EXPECT_EQ(c.events, events);
+    EXPECT_EQ(0u, t.registry.open_keys());
+    EXPECT_TRUE(t.messages().empty());
+  }
 }
 
 }  // namespace

@@ -1,82 +1,64 @@
 // The allocation sweep of the module's code as the DLL runs it: the Win32
-// registry, the module's operator new (registrar/module_runtime.cpp, linked
-// in) and the export call's recovery, built as the module is. Every
-// allocation of a registration, and of the unregistration after it, fails
-// in turn: each run must return E_OUTOFMEMORY with no key left open, and the
-// run past the last allocation must return what a run without failures
-// does. Prints one line per mode; exit code 0 when all of that holds.
+// registry, the module's strings and event log, and the export boundary,
+// built as the module is. For every n, allocation n of a registration (and
+// of the unregistration after it) and every one after it fail: each run
+// must return E_OUTOFMEMORY with no key left open and no block left
+// allocated, and the run past the last allocation must return what a run
+// without failures does. Prints one line per mode; exit code 0 when all of
+// that holds.
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdio>
 
-#include "platform/call_memory.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_ui.h"
 #include "registrar/registration_driver.h"
+#include "tests/support/failing_allocations.h"
 
 namespace {
 
 constexpr char kModulePath[] = "C:\\Program Files\\Pellagor\\plgproduct.dll";
 
-// The Win32 registry, counting the keys it holds open.
-class CountingRegistry : public plg::Win32Registry {
- public:
-  int open() const { return open_; }
-
- protected:
-  plg::RegStatus DoCreateKey(const plg::RegKey& parent, std::string_view path,
-                             plg::RegAccess access, plg::KeyHandle* handle) override {
-    return Counted(Win32Registry::DoCreateKey(parent, path, access, handle));
-  }
-  plg::RegStatus DoOpenKey(const plg::RegKey& parent, std::string_view path, plg::RegAccess access,
-                           plg::KeyHandle* handle) override {
-    return Counted(Win32Registry::DoOpenKey(parent, path, access, handle));
-  }
-  void DoCloseKey(plg::KeyHandle handle) override {
-    --open_;
-    Win32Registry::DoCloseKey(handle);
-  }
-
- private:
-  plg::RegStatus Counted(plg::RegStatus status) {
-    if (status == plg::kSuccess) ++open_;
-    return status;
-  }
-
-  int open_ = 0;
+struct Run {
+  long result;
+  std::size_t allocations;
+  std::size_t open_keys;
 };
 
-long Run(bool unregister, std::size_t failing, int* open) {
-  CountingRegistry registry;
+Run RunOnce(bool unregister, std::size_t fail_from) {
+  plg::Win32Registry registry;
   plg::DebugOutputReporter reporter;
   plg::ModuleStrings strings(GetModuleHandleW(nullptr));
   plg::Win32EventLog events(L"Pellagor");
   plg::Platform platform{registry, reporter, strings, events};
-  plg::FailCallAllocation(failing);
+  plg::testing::FailingAllocations failing(fail_from);
   const long result = plg::RunExportCall(platform, [&](plg::Platform& p) {
     return unregister ? plg::UnregisterProduct(p) : plg::RegisterProduct(p, kModulePath);
   });
-  plg::FailCallAllocation(0);
-  *open = registry.open();
-  return result;
+  return Run{result, failing.counted(), registry.open_keys()};
 }
 
 bool Sweep(bool unregister) {
   const char* what = unregister ? "unregistration" : "registration";
-  int open = 0;
   for (std::size_t n = 1;; ++n) {
-    if (unregister && Run(false, 0, &open) == plg::kResultOutOfMemory) return false;
-    const long result = Run(unregister, n, &open);
-    if (open != 0) {
-      std::printf("%s: %d key(s) left open when allocation %zu failed\n", what, open, n);
+    if (unregister && RunOnce(false, 0).result == plg::kResultOutOfMemory) return false;
+    const std::size_t live_before = plg::testing::LiveAllocations();
+    const Run run = RunOnce(unregister, n);
+    if (run.open_keys != 0) {
+      std::printf("%s: %zu key(s) left open when allocations failed from %zu on\n", what,
+                  run.open_keys, n);
       return false;
     }
-    if (result == plg::kResultOutOfMemory) continue;
-    const std::size_t allocations = plg::LastCallAllocations();
+    if (plg::testing::LiveAllocations() != live_before) {
+      std::printf("%s: %zu block(s) left when allocations failed from %zu on\n", what,
+                  plg::testing::LiveAllocations() - live_before, n);
+      return false;
+    }
+    if (run.result == plg::kResultOutOfMemory) continue;
     std::printf("%s allocation sweep: %zu allocations, %zu runs: %zu E_OUTOFMEMORY, 1 0x%08lx\n",
-                what, allocations, n, n - 1, static_cast<unsigned long>(result));
-    return allocations == n - 1 && allocations > 0;
+                what, run.allocations, n, n - 1, static_cast<unsigned long>(run.result));
+    return run.allocations == n - 1 && run.allocations > 0;
   }
 }
 

@@ -16,13 +16,14 @@ the result and the time taken; a failing check keeps its prefix and logs.
 
 import argparse
 import os
+import subprocess
 import sys
 import time
 
 import relay
 import screen
 import winelab
-from checks import (CAPTION, ERROR_CHILD_MUST_BE_VOLATILE, HERE, LANGUAGE, MODULE_PATH,
+from checks import (CALLER_PATH, CAPTION, ERROR_CHILD_MUST_BE_VOLATILE, HERE, LANGUAGE, MODULE_PATH,
                     REGSVR32_DLLREGISTER_FAILED, SEED_SHARED_SYSTEM, SELFREG_E_CLASS, STYLE,
                     VOLATILE_HELPER_PATH, BaseLab, expected)
 
@@ -485,6 +486,111 @@ def hidden_station(lab):
         exit_code = int(lines[1].partition("=")[2]) if lines[1:2] else -1
         # The trace is regsvr32's too: it inherits WINEDEBUG and stderr.
         told_not_shown(lab, exit_code, started.stderr, "regsvr32 /s on the station")
+
+
+@check
+def hidden_desktop(lab):
+    """Under Xvfb, where WinSta0 is interactive: plain regsvr32 /s started on
+    a second desktop of it (CreateDesktop), while the input desktop stays
+    the one on the screen. The module shows no box there and regsvr32
+    returns with the failure, as on a station nobody sees."""
+    checks, prefix = lab.checks, lab.prefix
+    if not checks.equal(screen.missing_tools(), [], "display tools missing"):
+        return
+    lab.tool("station_helper", STATION_HELPER_PATH)
+    prefix.trace_calls(["MessageBoxExA"])
+    virtual_desktop(lab)
+    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
+        prefix.env["DISPLAY"] = display.name
+        with prefix.persistent_server():
+            volatile_company(lab)
+            started = prefix.run(STATION_HELPER_PATH, "--desktop", "40", "regsvr32", "/s",
+                                 MODULE_PATH, debug="+relay,+debugstr,+eventlog", timeout=90)
+    lines = started.stdout.split()
+    checks.equal(lines[:2], ["desktop=WinSta0\\plghidden", "flags=0x1"],
+                 "the desktop made and its station's UOI_FLAGS")
+    if not checks.true(lines[2:3] not in (["timeout"], []) and lines[2].startswith("exit="),
+                       "regsvr32 on the desktop did not return: %r" % lines):
+        return
+    exit_code = int(lines[2].partition("=")[2])
+    told_not_shown(lab, exit_code, started.stderr, "regsvr32 /s on the second desktop")
+    print("hidden desktop: %s" % " ".join(lines))
+
+
+# HRESULT_FROM_WIN32(ERROR_BUSY): an export called on the thread that is
+# already inside one.
+EXPORT_BUSY = 0x800700AA
+REENTRY_EVENT = ("Registration was called again while its earlier call on the same thread was "
+                 "still running; the new call changed nothing")
+
+
+@check
+def reentry_from_box(lab):
+    """Under Xvfb, Software\\Tolvanics volatile: a thread timer of the
+    caller calls DllInstall(TRUE, "quiet") from inside the message loop of
+    DllRegisterServer's first box. That call returns ERROR_BUSY at once,
+    changes nothing and writes an event; the boxes are closed and the first
+    call ends with SELFREG_E_CLASS, its messages all shown."""
+    checks, prefix = lab.checks, lab.prefix
+    if not checks.equal(screen.missing_tools(), [], "display tools missing"):
+        return
+    lab.tool("caller", CALLER_PATH)
+    prefix.trace_calls(["MessageBoxExA"])
+    virtual_desktop(lab)
+    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
+        prefix.env["DISPLAY"] = display.name
+        with prefix.persistent_server():
+            volatile_company(lab)
+            try:
+                run = prefix.run(CALLER_PATH, MODULE_PATH, "DllRegisterServer", "--reenter",
+                                 debug="+relay,+eventlog", timeout=90)
+            except subprocess.TimeoutExpired:
+                checks.true(False, "the call from inside the box never returned")
+                return
+    lines = run.stdout.split()
+    checks.equal(lines[:2], ["reentered=0x%08x" % EXPORT_BUSY, "hresult=0x%08x" % SELFREG_E_CLASS],
+                 "the re-entered call's and the first call's HRESULTs")
+    checks.equal(lines[2:], ["boxes=%d" % len(QUIET_MESSAGES)], "boxes shown and closed")
+    checks.sequence(winelab.message_boxes(run.stderr), boxes(QUIET_MESSAGES), "message boxes")
+    written = [strings[0] for _, _, strings, _ in winelab.events(run.stderr)]
+    checks.equal(written.count(REENTRY_EVENT), 1, "events of the re-entered call")
+    checks.sequence([text for text in written if text != REENTRY_EVENT], QUIET_MESSAGES,
+                    "events of the first call")
+    checks.tree(lab.export("HKCR\\Pellagor Language", "HKCR\\PLG Application", "HKCR\\.plgf"),
+                expected("observed_classes_without_versions.reg"), "classes")
+    print("re-entry: %s" % " ".join(lines))
+
+
+@check
+def code_page_1251(lab):
+    """The product versions 38.0, "38.\u00e9" and "38.\u0439", with releases
+    of the same names. Under code page 1252 "38.\u00e9" is the byte 0xE9 and
+    back: its release's verb is written. Under LANG=ru_RU.UTF-8 (code page
+    1251) that byte reads as U+0439, so the name is skipped rather than taken
+    for another release's; "38.\u0439", beyond U+00FF, is skipped in both."""
+    checks, prefix = lab.checks, lab.prefix
+    prefix.reg_import(SEED_SHARED_SYSTEM)
+    releases = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys"
+    versions = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor"
+    tree = {}
+    for name, label in (("38.\u00e9", "L1"), ("38.\u0439", "R1")):
+        tree[versions + "\\" + name] = {}
+        tree[releases + "\\" + name + "\\Dir"] = {
+            "Bin": ("sz", "C:\\Apps\\Tolvanics\\Kelsys %s\\bin\\" % label)}
+    seed = os.path.join(prefix.logs, "code_page_versions.reg")
+    with open(seed, "wb") as f:
+        f.write(winelab.encode_reg_text(winelab.format_reg(tree)))
+    prefix.reg_import(seed)
+    found = {}
+    for lang, wanted in (("C.UTF-8", ["Edit", "Open", "Open Pellagor L1", "Open Pellagor V12"]),
+                         ("ru_RU.UTF-8", ["Edit", "Open", "Open Pellagor V12"])):
+        prefix.env["LANG"] = prefix.env["LC_ALL"] = lang
+        run, _ = lab.regsvr32("/s")
+        checks.exit_code(run, 0, "regsvr32 /s under LANG=" + lang)
+        shell = lab.export("HKCR\\Pellagor Language\\shell")
+        found[lang] = sorted({key.split("\\")[3] for key in shell if key.count("\\") >= 3})
+        checks.equal(found[lang], wanted, "verbs under LANG=" + lang)
+    print("; ".join("LANG=%s: %s" % (lang, ", ".join(verbs)) for lang, verbs in found.items()))
 
 
 def main(argv):

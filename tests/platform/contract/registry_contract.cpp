@@ -191,6 +191,9 @@ TEST_F(RegistryContract, NonAsciiNamesConvertThroughTheAnsiCodePage) {
   EXPECT_EQ(u"Caf\u00e9", wide[0]);
   EXPECT_EQ(u"Price \u20ac", wide[1]);
   EXPECT_TRUE(Exists("CAF\xc9"));  // the upper-case form of the accented letter
+  // The seam names the same conversion.
+  EXPECT_EQ(wide[0], reg().WideNameOf("Caf\xe9"));
+  EXPECT_EQ(wide[1], reg().WideNameOf("Price \x80"));
 }
 
 // --- Deleting ---
