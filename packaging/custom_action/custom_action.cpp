@@ -115,8 +115,7 @@ class InstallerLog : public plg::MessageReporter, public plg::EventLog {
     MsiCloseHandle(record);
   }
 
-  void WriteError(const std::string& text, const std::string& key,
-                  plg::RegStatus error) override {
+  void WriteError(const std::string& text, const std::string& key, plg::RegStatus error) override {
     events_.WriteError(text, key, error);
     // The members outlive the call, which frees its own blocks when memory
     // runs out.
@@ -212,8 +211,8 @@ enum class Operation { kRegister, kUnregister };
 UINT Run(MSIHANDLE install, Operation operation) {
   Action action(install);
   InstallerLog& log = action.log;
-  const int failed = operation == Operation::kRegister ? kRegistrationFailed
-                                                       : kUnregistrationFailed;
+  const int failed =
+      operation == Operation::kRegister ? kRegistrationFailed : kUnregistrationFailed;
   UINT outcome = ERROR_INSTALL_FAILURE;
   const long result = plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
     const std::string record = RecordOf(install, log);
@@ -222,7 +221,8 @@ UINT Run(MSIHANDLE install, Operation operation) {
       return plg::kResultOk;
     }
     plg::RegStatus status = PrepareRecordsKey(log);
-    if (status == plg::kSuccess) status = plg::TakeRollbackRecord(platform, action.registry, record);
+    if (status == plg::kSuccess)
+      status = plg::TakeRollbackRecord(platform, action.registry, record);
     if (status != plg::kSuccess) {
       log.Error(kRecordFailed, "HKEY_LOCAL_MACHINE\\" + record + ": " + ErrorText(status), 0);
       return plg::kResultOk;
@@ -280,11 +280,10 @@ extern "C" UINT __stdcall RestoreRegistration(MSIHANDLE install) {
   static_cast<void>(plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
     const std::string record = RecordOf(install, action.log);
     if (record.empty()) return plg::kResultOk;
-    const plg::RegStatus status =
-        plg::RestoreRollbackRecord(platform, action.registry, record);
-    action.log.Line("rollback record HKEY_LOCAL_MACHINE\\" + record +
-                    (status == plg::kSuccess ? " put back" : " put back but for " +
-                                                                 ErrorText(status)));
+    const plg::RegStatus status = plg::RestoreRollbackRecord(platform, action.registry, record);
+    action.log.Line(
+        "rollback record HKEY_LOCAL_MACHINE\\" + record +
+        (status == plg::kSuccess ? " put back" : " put back but for " + ErrorText(status)));
     plg::DeleteRollbackRecord(platform, record);
     return plg::kResultOk;
   }));

@@ -43,7 +43,7 @@ Location Locate(std::string_view full) {
   const std::size_t slash = full.find('\\');
   const std::string_view root = full.substr(0, slash);
   Location location{root == RootName(RegistryRoot::kClassesRoot) ? RegistryRoot::kClassesRoot
-                                                                  : RegistryRoot::kLocalMachine,
+                                                                 : RegistryRoot::kLocalMachine,
                     std::string()};
   if (slash != std::string_view::npos) location.path = std::string(full.substr(slash + 1));
   return location;
@@ -72,8 +72,7 @@ RegStatus WriteExactly(Registry& registry, const RegKey& key, std::string_view n
   return registry.SetValue(key, name, value.type, bytes.data(), value.data.size());
 }
 
-RegStatus ReadValue(Registry& registry, const RegKey& key, std::string_view name,
-                    RegValue* value) {
+RegStatus ReadValue(Registry& registry, const RegKey& key, std::string_view name, RegValue* value) {
   RegStatus status = kErrorMoreData;
   for (std::size_t capacity = 4096; status == kErrorMoreData && capacity <= kMaxValueSize;
        capacity *= 2) {
@@ -125,7 +124,8 @@ RegStatus Record(Platform& platform, RegistryValueEnumerator& enumerator,
                  const std::string& record) {
   Registry& registry = platform.registry;
   RegKey keys;
-  RegStatus status = registry.CreateKey(RegKey::LocalMachine(), record + kKeys, kKeyAllAccess, &keys);
+  RegStatus status =
+      registry.CreateKey(RegKey::LocalMachine(), record + kKeys, kKeyAllAccess, &keys);
   if (status != kSuccess) return status;
   for (std::size_t row = 0; row < std::size(kOwnedKeys); ++row) {
     const OwnedKey& owned = kOwnedKeys[row];
@@ -169,25 +169,27 @@ bool IsComplete(Platform& platform, const std::string& record) {
 // Deletes `location` with all it holds; kSuccess also when it was not there.
 RegStatus DeleteTree(Platform& platform, const Location& location) {
   if (!Exists(platform, location)) return kSuccess;
-  return DeleteRegistryTree(platform, location.root, location.path) ? kSuccess
-                                                                    : kErrorAccessDenied;
+  return DeleteRegistryTree(platform, location.root, location.path) ? kSuccess : kErrorAccessDenied;
 }
 
 RegStatus RestoreOwnedKey(Platform& platform, RegistryValueEnumerator& enumerator,
                           const std::string& record, std::size_t row) {
   Registry& registry = platform.registry;
   const OwnedKey& owned = kOwnedKeys[row];
+  // A key only opened holds nothing of the module's; RemoveCreatedKeys
+  // deletes it when it was not there before.
+  if (owned.scope == Scope::kOpenOnly) return kSuccess;
   const Location location = Locate(owned.path);
   RegKey copy;
-  const bool recorded = registry.OpenKey(RegKey::LocalMachine(),
-                                         record + kContent + std::to_string(row), kKeyRead,
-                                         &copy) == kSuccess;
+  const bool recorded =
+      registry.OpenKey(RegKey::LocalMachine(), record + kContent + std::to_string(row), kKeyRead,
+                       &copy) == kSuccess;
   RegKey key;
   if (owned.scope == Scope::kOneValue) {
     RegValue value;
     if (recorded && ReadValue(registry, copy, owned.value, &value) == kSuccess) {
-      RegStatus status = registry.CreateKey(RegKey::Root(location.root), location.path,
-                                            kKeyAllAccess, &key);
+      RegStatus status =
+          registry.CreateKey(RegKey::Root(location.root), location.path, kKeyAllAccess, &key);
       return status == kSuccess ? WriteExactly(registry, key, owned.value, value) : status;
     }
     if (Open(platform, location, kKeyAllAccess, &key) != kSuccess) return kSuccess;
@@ -196,8 +198,7 @@ RegStatus RestoreOwnedKey(Platform& platform, RegistryValueEnumerator& enumerato
   }
   RegStatus status = DeleteTree(platform, location);
   if (status != kSuccess || !recorded) return status;
-  status =
-      registry.CreateKey(RegKey::Root(location.root), location.path, kKeyAllAccess, &key);
+  status = registry.CreateKey(RegKey::Root(location.root), location.path, kKeyAllAccess, &key);
   return status == kSuccess ? CopyTree(platform, enumerator, copy, key, 0) : status;
 }
 

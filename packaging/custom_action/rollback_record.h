@@ -45,8 +45,7 @@ std::string RollbackRecordPath(const std::string& product_code);
 // created since that did not exist and are empty now deleted. Does nothing
 // for an incomplete or missing record. kSuccess, or the first failure's
 // status (every other key is still put back).
-[[nodiscard]] RegStatus RestoreRollbackRecord(Platform& platform,
-                                              RegistryValueEnumerator& registry,
+[[nodiscard]] RegStatus RestoreRollbackRecord(Platform& platform, RegistryValueEnumerator& registry,
                                               const std::string& record);
 
 // Deletes the record and, once it holds none, kRollbackRecordsKey.
