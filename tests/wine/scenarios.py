@@ -521,6 +521,11 @@ WINE_REPAIR_REFUSED = "Product code treatment not implemented yet"
 UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 INSTALLER_RECORDS = ["HKEY_CLASSES_ROOT\\Installer", UNINSTALL_KEY,
                      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"]
+# Where the custom actions keep their rollback records, and who may write
+# them (SYSTEM and Administrators), as the log shows the rights read back.
+ROLLBACK_RECORDS = "HKEY_LOCAL_MACHINE\\Software\\Pellagor Rollback"
+RECORD_RIGHTS = ("Pellagor: rollback records in %s, rights D:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)"
+                 % ROLLBACK_RECORDS)
 # The Action ended line of a failed action: 0 in Wine's log, 3 in Windows's.
 FAILED_ACTION = r"Action ended [0-9:]+: %s\. Return value [03]\."
 SUCCEEDED_ACTION = r"Action ended [0-9:]+: %s\. Return value 1\."
@@ -683,6 +688,8 @@ def check_installed(lab, before, after, wanted, what):
                 % (what, "\n  ".join(outside)))
     checks.equal(installed_versions(after), [lab.version], "%s: installed versions" % what)
     checks.true(lab.module_file_present(), "%s: the module file is missing" % what)
+    checks.true(not winelab.subtree(after, ROLLBACK_RECORDS),
+                "%s: the commit left a rollback record" % what)
 
 
 @package_scenario
@@ -901,8 +908,6 @@ FAILING_INSTALLATION_SEQUENCE = """
 FAILING_REMOVAL_SEQUENCE = """
       <Custom Action="FailLate" Sequence="3460">REMOVE~="ALL"</Custom>
 """
-# Where the custom actions keep their rollback records.
-ROLLBACK_RECORDS = "HKEY_LOCAL_MACHINE\\Software\\Pellagor Rollback"
 
 
 def failing_package(lab, name, sequence):
@@ -1061,6 +1066,8 @@ def msi_failed_registration(lab):
         return
     inside = text[started.end():failed.start()]
     print("the log of RegisterModule:\n" + inside.strip())
+    checks.true(RECORD_RIGHTS in inside, "the log shows no record with the rights of SYSTEM "
+                "and Administrators only")
     logged = LOGGED_MESSAGE.findall(inside)
     checks.equal([(message, key) for message, key, _, _ in logged], VOLATILE_FAILURES,
                  "messages and keys in the log")
