@@ -2,15 +2,18 @@
 // Binary table and never installed. They run the module's registration in
 // the installer's own process, deferred and not impersonated:
 //
-//   RegisterModule       CustomActionData: the installed module's path.
-//                        Records the owned keys' state, then registers.
+//   RegisterModule       Records the owned keys' state, then registers.
 //   UnregisterModule     Records the owned keys' state, then unregisters;
 //                        needs no module file.
 //   RestoreRegistration  (rollback of both) puts the record back, deletes it.
 //   CommitRegistration   (commit of both) deletes the record.
 //
-// Each finds its record by the ProductCode property, which deferred actions
-// can read. Every message of the registration goes to the installer's log as
+// The two read their CustomActionData, "[RollbackDisabled];" and, for the
+// registration, the installed module's path after the semicolon: with
+// rollback disabled (by policy, or by the DisableRollback action) neither
+// rollback nor commit actions run, so no record is taken that nothing would
+// delete. Each finds its record by the ProductCode property, which deferred
+// actions can read. Every message of the registration goes to the installer's log as
 // it happens (INSTALLMESSAGE_INFO), and to the Application event log as the
 // module writes it; a failed action shows a row of the package's Error table
 // and returns ERROR_INSTALL_FAILURE.
@@ -60,8 +63,14 @@ std::string Narrowed(const std::wstring& text) {
   return narrow;
 }
 
+// "error N: " and the system's text of error N, in the ANSI code page, without
+// its line break.
 std::string ErrorText(plg::RegStatus error) {
-  return "error " + std::to_string(error) + ": " + Narrowed(plg::ErrorTextOf(error));
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
+  return "error " + std::to_string(error) + ": " + std::string(text, length);
 }
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
@@ -215,22 +224,35 @@ UINT Run(MSIHANDLE install, Operation operation) {
       operation == Operation::kRegister ? kRegistrationFailed : kUnregistrationFailed;
   UINT outcome = ERROR_INSTALL_FAILURE;
   const long result = plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
-    const std::string record = RecordOf(install, log);
-    if (record.empty()) {
+    const std::string data = Narrowed(Property(install, L"CustomActionData"));
+    const std::size_t semicolon = data.find(';');
+    const std::string module_path =
+        semicolon == std::string::npos ? std::string() : data.substr(semicolon + 1);
+    if (semicolon == std::string::npos ||
+        (operation == Operation::kRegister && module_path.empty())) {
+      log.Error(failed, "the action's data \"" + data + "\" is not the package's", 0);
+      return plg::kResultOk;
+    }
+    const bool recorded = semicolon == 0;
+    const std::string record = recorded ? RecordOf(install, log) : std::string();
+    if (!recorded) {
+      log.Line("rollback disabled: no rollback record");
+    } else if (record.empty()) {
       log.Error(kRecordFailed, "the product code is not a GUID", 0);
       return plg::kResultOk;
     }
-    plg::RegStatus status = PrepareRecordsKey(log);
-    if (status == plg::kSuccess)
-      status = plg::TakeRollbackRecord(platform, action.registry, record);
-    if (status != plg::kSuccess) {
-      log.Error(kRecordFailed, "HKEY_LOCAL_MACHINE\\" + record + ": " + ErrorText(status), 0);
-      return plg::kResultOk;
+    if (recorded) {
+      plg::RegStatus status = PrepareRecordsKey(log);
+      if (status == plg::kSuccess)
+        status = plg::TakeRollbackRecord(platform, action.registry, record);
+      if (status != plg::kSuccess) {
+        log.Error(kRecordFailed, "HKEY_LOCAL_MACHINE\\" + record + ": " + ErrorText(status), 0);
+        return plg::kResultOk;
+      }
+      log.Line("rollback record HKEY_LOCAL_MACHINE\\" + record + " taken");
     }
-    log.Line("rollback record HKEY_LOCAL_MACHINE\\" + record + " taken");
     long done = plg::kResultOk;
     if (operation == Operation::kRegister) {
-      const std::string module_path = Narrowed(Property(install, L"CustomActionData"));
       log.Line("registering " + module_path);
       done = plg::RegisterProduct(platform, module_path);
     } else {

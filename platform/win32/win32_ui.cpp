@@ -27,8 +27,8 @@ std::wstring DecimalOf(unsigned long number) {
   return digits;
 }
 
-}  // namespace
-
+// The system's text of a Win32 error, without its line break; empty when
+// the system has none.
 std::wstring ErrorTextOf(RegStatus error) {
   wchar_t buffer[512];
   DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -40,6 +40,8 @@ std::wstring ErrorTextOf(RegStatus error) {
   }
   return std::wstring(buffer, length);
 }
+
+}  // namespace
 
 void Win32EventLog::WriteError(const std::string& text, const std::string& key, RegStatus error) {
   // Every insert is built before the log is opened.

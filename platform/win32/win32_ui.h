@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "platform/platform.h"
 
 namespace plg {
@@ -42,11 +40,6 @@ class Win32EventLog : public EventLog {
  private:
   const wchar_t* source_;
 };
-
-// The system's text of a Win32 error (FormatMessageW), without its line
-// break; empty when the system has none. The event inserts and the
-// installer's log lines carry it.
-std::wstring ErrorTextOf(RegStatus error);
 
 // Whether the calling process's window station is interactive (WSF_VISIBLE):
 // false for a service's or session 0's, where a box is never seen and never

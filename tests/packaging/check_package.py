@@ -24,9 +24,10 @@ CUSTOM_ACTIONS = {
     "UnregisterModule": ("3073", SETUP_BINARY, "UnregisterModule"),
     "UnregisterModuleCommit": ("3649", SETUP_BINARY, "CommitRegistration"),
     # Type 51, a property set from formatted text (wixl adds 0x800, which an
-    # immediate action ignores): the registration's CustomActionData, and
+    # immediate action ignores): the DLL actions' CustomActionData, and
     # where Add/Remove Programs says the product is.
-    "SetRegisterModule": ("2099", "RegisterModule", "[#plgproduct.dll]"),
+    "SetRegisterModule": ("2099", "RegisterModule", "[RollbackDisabled];[#plgproduct.dll]"),
+    "SetUnregisterModule": ("2099", "UnregisterModule", "[RollbackDisabled];"),
     "SetARPINSTALLLOCATION": ("2099", "ARPINSTALLLOCATION", "[INSTALLFOLDER]"),
 }
 # The execution sequence in this order, with these conditions: the older
@@ -37,11 +38,12 @@ CUSTOM_ACTIONS = {
 REMOVING, INSTALLING = "Installed AND $Module=2", "$Module=3"
 ORDER = [
     ("LaunchConditions", ""), ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
-    ("SetRegisterModule", INSTALLING), ("InstallValidate", ""), ("InstallInitialize", ""),
+    ("InstallValidate", ""), ("InstallInitialize", ""),
     ("RemoveExistingProducts", ""), ("ProcessComponents", ""),
-    ("UnregisterModuleRollback", REMOVING), ("UnregisterModule", REMOVING),
+    ("SetUnregisterModule", REMOVING), ("UnregisterModuleRollback", REMOVING), ("UnregisterModule", REMOVING),
     ("UnregisterModuleCommit", REMOVING), ("RemoveRegistryValues", ""), ("RemoveFiles", ""),
-    ("InstallFiles", ""), ("WriteRegistryValues", ""), ("RegisterModuleRollback", INSTALLING),
+    ("InstallFiles", ""), ("WriteRegistryValues", ""), ("SetRegisterModule", INSTALLING),
+    ("RegisterModuleRollback", INSTALLING),
     ("RegisterModule", INSTALLING), ("RegisterModuleCommit", INSTALLING),
     ("InstallFinalize", ""),
 ]

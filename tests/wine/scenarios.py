@@ -910,12 +910,23 @@ FAILING_REMOVAL_SEQUENCE = """
 """
 
 
-def failing_package(lab, name, sequence):
-    """A test copy of the package with FAILING_ACTION in `sequence`; its path
-    in the prefix."""
+# A test copy whose rollback is disabled, as the DisableRollback action or a
+# policy disables it (Wine's msiexec takes no private property from its
+# command line).
+ROLLBACK_DISABLED = """
+    <CustomAction Id="DisableRollbackHere" Property="RollbackDisabled" Value="1" />
+"""
+ROLLBACK_DISABLED_SEQUENCE = """
+      <Custom Action="DisableRollbackHere" Sequence="1002" />
+"""
+
+
+def failing_package(lab, name, sequence, actions=FAILING_ACTION):
+    """A test copy of the package with `actions` (FAILING_ACTION) in
+    `sequence`; its path in the prefix."""
     with open(PACKAGE_SOURCE, encoding="utf-8") as f:
         source = f.read()
-    source = source.replace("    <InstallExecuteSequence>", FAILING_ACTION +
+    source = source.replace("    <InstallExecuteSequence>", actions +
                             "    <InstallExecuteSequence>" + sequence)
     failing = os.path.join(lab.prefix.logs, name + ".wxs")
     with open(failing, "w", encoding="utf-8") as f:
@@ -1107,6 +1118,16 @@ def msi_failed_installation(lab):
                                   run.log[run.log.find("FailLate"):]),
                     "the log shows no registration, or no rollback after FailLate")
     check_restored(lab, before, lab.snapshot(), "the failed installation")
+    # With rollback disabled neither rollback nor commit actions run: no
+    # record is taken, none is left.
+    run = lab.msiexec("/i", failing_package(lab, "rollback_disabled", ROLLBACK_DISABLED_SEQUENCE,
+                                            ROLLBACK_DISABLED))
+    lab.checks.true("Pellagor: rollback disabled: no rollback record" in run.log,
+                    "the log does not show the registration without a record")
+    after = lab.snapshot()
+    lab.checks.equal(len(installed_versions(after)), 1, "installed with rollback disabled")
+    lab.checks.true(not winelab.subtree(after, ROLLBACK_RECORDS),
+                    "a rollback record is left with rollback disabled")
 
 
 # The seeded machines of the comparison with regsvr32, each seeded on top of
