@@ -4,6 +4,11 @@
   build_msi.py --output PACKAGE.msi [--define NAME=VALUE ...] SOURCE.wxs...
 
 wixl 0.101 compiles these sources except for what this script completes:
+- DLL custom actions from the Binary table (CustomAction with BinaryKey and
+  DllEntry, type 1) that run as rollback or commit actions: wixl writes
+  them as immediate ones. Their rows get the type of their attributes;
+- error messages (Error elements under a UI in the Product), which wixl
+  refuses: Error rows;
 - custom actions that run an executable from a directory (CustomAction with
   Directory and ExeCommand, type 34): wixl drops them with a warning. They
   are taken out before wixl sees them, written as CustomAction rows (type 34
@@ -73,6 +78,7 @@ NAMESPACE = "http://schemas.microsoft.com/wix/2006/wi"
 NS = "{%s}" % NAMESPACE
 
 # CustomAction Type bits (the installer's msidbCustomActionType values).
+DLL_FROM_BINARY = 1
 EXE_IN_DIRECTORY = 34
 CONTINUE = 0x40          # Return="ignore": the exit code is not looked at
 ROLLBACK = 0x100
@@ -90,12 +96,13 @@ COLUMNS = {
     "CustomAction": ["Action", "Type", "Source", "Target"],
     "Registry": ["Registry", "Root", "Key", "Name", "Component_"],
     "LaunchCondition": ["Condition", "Description"],
+    "Error": ["Error", "Message"],
     "Upgrade": ["UpgradeCode", "VersionMin", "VersionMax", "Language", "Attributes", "Remove",
                 "ActionProperty"],
     "AppSearch": ["Property", "Signature_"],
     "CompLocator": ["Signature_", "ComponentId", "Type"],
 }
-INTEGER_COLUMNS = {"Type", "Root", "Attributes"}
+INTEGER_COLUMNS = {"Type", "Root", "Attributes", "Error"}
 # The tables wixl 0.101 never makes, as Windows Installer defines them.
 SCHEMAS = {
     "AppSearch": "`Property` CHAR(72) NOT NULL, `Signature_` CHAR(72) NOT NULL "
@@ -130,19 +137,19 @@ EARLIEST_DATE = 315532800
 # What the sources ask of the package beyond what wixl writes.
 Completion = collections.namedtuple(
     "Completion", "copies actions keys launch_conditions upgrade_bits expandable file_sources "
-                  "permanent scheduled searches secure unadvertised immediate")
+                  "permanent scheduled searches secure unadvertised immediate dll_actions errors")
 
 
 class BuildError(Exception):
     pass
 
 
-def action_type(element):
+def action_type(element, base=EXE_IN_DIRECTORY):
     execute = element.get("Execute")
     if execute not in EXECUTE_BITS:
         raise BuildError("CustomAction %s: Execute=%r is not supported here"
                          % (element.get("Id"), execute))
-    kind = EXE_IN_DIRECTORY | EXECUTE_BITS[execute]
+    kind = base | EXECUTE_BITS[execute]
     if element.get("Impersonate") == "no":
         if not kind & IN_SCRIPT:
             raise BuildError("CustomAction %s: Impersonate=\"no\" needs a deferred, "
@@ -238,6 +245,12 @@ def split_sources(sources, work, defines):
         for element in tree.iter(NS + "Feature"):
             if element.attrib.pop("AllowAdvertise", "yes") == "no":
                 unadvertised.add(element.get("Id"))
+    errors = []
+    for element in product.findall(NS + "UI"):
+        if any(child.tag != NS + "Error" for child in element):
+            raise BuildError("a UI here holds Error elements only")
+        errors.extend([child.get("Id"), (child.text or "").strip()] for child in element)
+        product.remove(element)
     keys, expandable, file_sources, permanent = [], [], {}, set()
     for tree in trees:
         for component in tree.iter(NS + "Component"):
@@ -261,6 +274,9 @@ def split_sources(sources, work, defines):
             for element in component.iter(NS + "File"):
                 file_sources[element.get("Id")] = substitute(element.get("Source"), defines)
     scheduled = {element.get("Action") for tree in trees for element in tree.iter(NS + "Custom")}
+    dll_actions = [(element.get("Id"), action_type(element, DLL_FROM_BINARY))
+                   for tree in trees for element in tree.iter(NS + "CustomAction")
+                   if element.get("BinaryKey") and element.get("DllEntry")]
     copies, actions, immediate = [], [], set()
     for number, (source, tree) in enumerate(zip(sources, trees)):
         for parent in tree.iter():
@@ -278,7 +294,7 @@ def split_sources(sources, work, defines):
         copies.append(copy)
     return Completion(copies, actions, keys, launch_conditions, upgrade_bits, expandable,
                       file_sources, permanent, scheduled, searches, secure, unadvertised,
-                      immediate)
+                      immediate, dll_actions, errors)
 
 
 def run(args, cwd=None, env=None):
@@ -487,7 +503,11 @@ def build(output, sources, defines):
         run(command + completion.copies, cwd=work, env=dict(os.environ, TZ="UTC"))
     add_rows(output, "CustomAction", [[name, str(kind), directory, target]
                                       for name, kind, directory, target in completion.actions])
+    for name, kind in completion.dll_actions:
+        sql(output, "UPDATE `CustomAction` SET `Type`=%d WHERE `Action`=%s"
+            % (kind, sql_text(name)))
     add_rows(output, "Registry", completion.keys)
+    add_rows(output, "Error", completion.errors)
     add_rows(output, "LaunchCondition", completion.launch_conditions)
     if completion.launch_conditions:
         schedule(output, "LaunchConditions", LAUNCH_CONDITIONS_SEQUENCE)

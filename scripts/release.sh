@@ -15,8 +15,10 @@
 #   PLG_RELEASE_BUILD_DIR     the build folder (default build/release-build)
 #
 # The windows preset, tests off, builds the package and what it packs; the
-# build signs the DLL and the EXE before packing them (PLG_SIGN_TOOL), this
-# script signs the package, writes SHA256SUMS and verifies every signature.
+# build signs the DLL, the EXE and the installer's custom actions
+# (plgsetup.dll, packed in the package's Binary table and never shipped on
+# its own) before packing them (PLG_SIGN_TOOL), this script signs the
+# package, writes SHA256SUMS and verifies every signature.
 # build/release/ is emptied first and filled only once all of that worked.
 # The last line says whether the artifacts are signed, and whether their
 # signatures carry a timestamp.
@@ -86,6 +88,11 @@ if [[ -n $sign_tool ]]; then
     fi
     echo "release: $artifact: $(grep -m 1 'Signature verification' <<<"$result")"
   done
+  # The custom actions, as the package packs them.
+  if ! result=$(osslsigncode verify -CAfile "$trust" -in "$build/payload/plgsetup.dll" 2>&1); then
+    fail "the signature of plgsetup.dll does not verify: $(grep -i -m 1 'fail\|error' <<<"$result")"
+  fi
+  echo "release: plgsetup.dll (in $package): $(grep -m 1 'Signature verification' <<<"$result")"
   rm -f "$trust"
 fi
 

@@ -2,6 +2,9 @@
 """Checks the built module file, its tables and its resources, and plgreg.exe.
 
   check_dll.py linkage  DLL            PE32+ DLL, three exports, the four system imports
+  check_dll.py custom_action DLL REPO_ROOT
+                                        plgsetup.dll: its four entry points, system
+                                        imports and msi.dll, the module's strings
   check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest, event messages
   check_dll.py load DLL MAP             what a load costs: code <= 192 KB, sections
                                         page-aligned, start-up work the runtime's only
@@ -51,12 +54,24 @@ REQUIRED_IMPORTS = {
 }
 
 
-def is_system_dll(name):
+# The installer's custom actions: their entry points, and the installer's
+# calls, which only they may import.
+CUSTOM_ACTION_EXPORTS = ["CommitRegistration", "RegisterModule", "RestoreRegistration",
+                         "UnregisterModule"]
+CUSTOM_ACTION_IMPORTS = {
+    "msi.dll": {"MsiProcessMessage", "MsiGetPropertyW"},
+    "advapi32.dll": REQUIRED_IMPORTS["advapi32.dll"] | {"RegEnumValueA", "RegSetKeySecurity",
+                                                        "ReportEventW"},
+    "user32.dll": {"LoadStringW"},
+}
+
+
+def is_system_dll(name, extra=()):
     name = name.lower()
-    return name in SYSTEM_DLLS or name.startswith("api-ms-win-crt-")
+    return name in SYSTEM_DLLS or name in extra or name.startswith("api-ms-win-crt-")
 
 
-def check_linkage(pe):
+def check_linkage(pe, exported=EXPECTED_EXPORTS, required=REQUIRED_IMPORTS, extra=()):
     expect_equal(hex(pe.FILE_HEADER.Machine), hex(0x8664), "machine (x86-64)")
     expect_equal(hex(pe.OPTIONAL_HEADER.Magic), hex(0x20B), "optional header (PE32+)")
     check(pe.FILE_HEADER.Characteristics & 0x2000, "file is not marked as a DLL")
@@ -65,19 +80,19 @@ def check_linkage(pe):
     if check(exports is not None, "no export table"):
         names = sorted(s.name.decode() if s.name else "#%d" % s.ordinal
                        for s in exports.symbols)
-        expect_equal(names, EXPECTED_EXPORTS, "exported names")
-        expect_equal(exports.struct.NumberOfFunctions, len(EXPECTED_EXPORTS), "number of exported functions")
+        expect_equal(names, exported, "exported names")
+        expect_equal(exports.struct.NumberOfFunctions, len(exported), "number of exported functions")
 
     imported = {}
     for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
         name = entry.dll.decode()
         imported[name.lower()] = {i.name.decode() for i in entry.imports if i.name}
-        check(is_system_dll(name), "imports a non-system DLL: %s" % name)
+        check(is_system_dll(name, extra), "imports a non-system DLL: %s" % name)
     for entry in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []):
         check(False, "delay-loads %s" % entry.dll.decode())
     # A new DLL would be loaded, and its own start-up run, with the module.
-    expect_equal(sorted(imported), sorted(SYSTEM_DLLS), "imported DLLs")
-    for dll, functions in sorted(REQUIRED_IMPORTS.items()):
+    expect_equal(sorted(imported), sorted(SYSTEM_DLLS | set(extra)), "imported DLLs")
+    for dll, functions in sorted(required.items()):
         missing = sorted(functions - imported.get(dll, set()))
         check(not missing, "%s: missing imports %s" % (dll, ", ".join(missing)))
     print("imports:", ", ".join(sorted(imported)))
@@ -378,6 +393,10 @@ def check_no_debug_information(pe):
 def main(argv):
     if len(argv) == 3 and argv[1] == "linkage":
         check_linkage(pefile.PE(argv[2]))
+    elif len(argv) == 4 and argv[1] == "custom_action":
+        pe = pefile.PE(argv[2])
+        check_linkage(pe, CUSTOM_ACTION_EXPORTS, CUSTOM_ACTION_IMPORTS, {"msi.dll"})
+        check_strings(resource_table(pe), argv[3])
     elif len(argv) == 4 and argv[1] == "load":
         with open(argv[3], encoding="utf-8", errors="replace") as map_file:
             check_load(pefile.PE(argv[2]), map_file.read())

@@ -19,26 +19,31 @@ MODULE_COMPONENT = "{152EC614-D52C-4FC9-9998-375416AFFCDE}"
 # major may take again.
 SHARED_CODES = {"{3C1F6A2E-8B47-4D95-A0E3-5F2C7B19D864}", "{6E0A2B7C-1D43-4F85-9A26-C3B8E5F10D72}",
                 "{A4D85E31-7C02-4B6F-8E19-2F70C3B4D5A6}", "{0B7E4D29-5A81-4C36-9F12-D84E6A3C1B57}"}
-REGISTER = '"[System64Folder]regsvr32.exe" /s /n /i:quiet '
-UNREGISTER = '"[System64Folder]regsvr32.exe" /u /s /n /i:quiet '
-INSTALLED_MODULE, REMOVED_MODULE = '"[#plgproduct.dll]"', '"[INSTALLFOLDER]plgproduct.dll"'
-# Type 34 (an executable run from a directory) + 0x400 in the script +
-# 0x800 not impersonated, + 0x100 for a rollback action, + 0x40 where the
-# exit code is ignored: only the registration's failure fails the package.
+# The registration's DLL actions, from the Binary table's plgsetup.dll: type
+# 1 + 0x400 in the script + 0x800 not impersonated; + 0x100 for a rollback
+# and 0x200 for a commit action.
+SETUP_BINARY = "PellagorSetup"
 CUSTOM_ACTIONS = {
-    "RegisterModule": ("3106", "System64Folder", REGISTER + INSTALLED_MODULE),
-    "RegisterModuleRollback": ("3426", "System64Folder", UNREGISTER + INSTALLED_MODULE),
-    "RepairModuleRollback": ("3426", "System64Folder", REGISTER + INSTALLED_MODULE),
-    "UnregisterModule": ("3170", "System64Folder", UNREGISTER + REMOVED_MODULE),
-    "UnregisterModuleRollback": ("3426", "System64Folder", REGISTER + REMOVED_MODULE),
-    # Type 51, immediate: a property set from formatted text.
+    "RegisterModuleRollback": ("3393", SETUP_BINARY, "RestoreRegistration"),
+    "RegisterModule": ("3073", SETUP_BINARY, "RegisterModule"),
+    "RegisterModuleCommit": ("3649", SETUP_BINARY, "CommitRegistration"),
+    "UnregisterModuleRollback": ("3393", SETUP_BINARY, "RestoreRegistration"),
+    "UnregisterModule": ("3073", SETUP_BINARY, "UnregisterModule"),
+    "UnregisterModuleCommit": ("3649", SETUP_BINARY, "CommitRegistration"),
+    # Type 51, immediate: a property set from formatted text (the DLL
+    # actions' CustomActionData, where Add/Remove Programs says the product
+    # is, the folder kept across builds).
+    "SetRegisterModule": ("51", "RegisterModule", "[RollbackDisabled];[#plgproduct.dll]"),
+    "SetUnregisterModule": ("51", "UnregisterModule", "[RollbackDisabled];"),
     "SetARPINSTALLLOCATION": ("51", "ARPINSTALLLOCATION", "[INSTALLFOLDER]"),
     "SetINSTALLFOLDERFromEntry": ("51", "INSTALLFOLDER", "[PRODUCTFOLDER]"),
     "SetINSTALLFOLDER": ("51", "INSTALLFOLDER", "[INSTALLEDFOLDER]"),
 }
 # The execution sequence in this order, with these conditions: the older
 # build goes inside this transaction; each rollback comes before what it
-# undoes; the module's actions follow its component's states.
+# undoes; the event source is written before the registration and removed
+# after the unregistration; the module's actions follow its component's
+# states.
 REMOVING, INSTALLING = "Installed AND $Module=2", "$Module=3"
 # The installed product's folder, else the installed build's, unless the
 # command line names one, before the folders are resolved.
@@ -48,12 +53,19 @@ ORDER = [
     ("AppSearch", "")] + KEEP_FOLDER + [("LaunchConditions", ""),
     ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
     ("InstallValidate", ""), ("InstallInitialize", ""), ("RemoveExistingProducts", ""),
-    ("ProcessComponents", ""), ("UnregisterModuleRollback", REMOVING),
-    ("UnregisterModule", REMOVING), ("RemoveFiles", ""), ("InstallFiles", ""),
-    ("RegisterModuleRollback", INSTALLING + " AND NOT ?Module=3"),
-    ("RepairModuleRollback", INSTALLING + " AND ?Module=3"),
-    ("RegisterModule", INSTALLING), ("InstallFinalize", ""),
+    ("ProcessComponents", ""), ("SetUnregisterModule", REMOVING),
+    ("UnregisterModuleRollback", REMOVING), ("UnregisterModule", REMOVING),
+    ("UnregisterModuleCommit", REMOVING), ("RemoveRegistryValues", ""), ("RemoveFiles", ""),
+    ("InstallFiles", ""), ("WriteRegistryValues", ""), ("SetRegisterModule", INSTALLING),
+    ("RegisterModuleRollback", INSTALLING), ("RegisterModule", INSTALLING),
+    ("RegisterModuleCommit", INSTALLING), ("InstallFinalize", ""),
 ]
+# The package's own errors: the first failure ([2]) and how many followed ([3]).
+ERRORS = {"25001": "Pellagor could not be registered: [2] ([3] further registration errors "
+                   "followed; the installation log lists each.)",
+          "25002": "Pellagor could not be unregistered: [2] ([3] further errors followed; the "
+                   "installation log lists each.)",
+          "25003": "Pellagor could not record the state of the registry for a rollback: [2]"}
 # Without the shared system only a removal goes ahead.
 LAUNCH_CONDITIONS = {"NOT WIX_DOWNGRADE_DETECTED", 'KELSYS_BIN OR REMOVE~="ALL"',
                      'Installed OR NOT REMOVE~="ALL"',
@@ -80,6 +92,14 @@ def check(condition, message):
 def msiinfo(*args):
     return subprocess.run(["msiinfo", *args], check=True, stdout=subprocess.PIPE,
                           text=True, timeout=60).stdout
+
+
+def msiinfo_bytes(*args):
+    return subprocess.run(["msiinfo", *args], check=True, stdout=subprocess.PIPE,
+                          timeout=60).stdout
+
+
+MZ = b"MZ"
 
 
 def rows(package, table):
@@ -162,6 +182,12 @@ def main(argv):
     actions = {name: tuple(fields[:3]) for name, fields in rows(package, "CustomAction").items()}
     check(actions == CUSTOM_ACTIONS, "custom actions: expected %r, got %r"
           % (CUSTOM_ACTIONS, actions))
+    check(list(rows(package, "Binary")) == [SETUP_BINARY], "Binary rows: %r"
+          % list(rows(package, "Binary")))
+    check(MZ == msiinfo_bytes("extract", package, "Binary." + SETUP_BINARY)[:2],
+          "the Binary row %s holds no DLL" % SETUP_BINARY)
+    errors = {name: fields[0] for name, fields in rows(package, "Error").items()}
+    check(errors == ERRORS, "Error rows: %r" % errors)
     sequence = rows(package, "InstallExecuteSequence")
     placed = [(int(sequence[name][1]) if name in sequence else None, name, condition)
               for name, condition in ORDER]

@@ -20,7 +20,7 @@ struct OwnedKey {
 
 constexpr OwnedKey kOwnedKeys[] = {
 #define OWNED_KEY(path, scope, value) {path, Scope::scope, value},
-#include "tests/support/owned_keys.def"
+#include "registrar/owned_keys.def"
 #undef OWNED_KEY
 };
 

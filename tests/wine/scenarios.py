@@ -526,6 +526,11 @@ WINE_REPAIR_REFUSED = "Product code treatment not implemented yet"
 UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 INSTALLER_RECORDS = ["HKEY_CLASSES_ROOT\\Installer", UNINSTALL_KEY,
                      "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"]
+# Where the custom actions keep their rollback records, and who may write
+# them (SYSTEM and Administrators), as the log shows the rights read back.
+ROLLBACK_RECORDS = "HKEY_LOCAL_MACHINE\\Software\\Pellagor Rollback"
+RECORD_RIGHTS = ("Pellagor: rollback records in %s, rights D:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)"
+                 % ROLLBACK_RECORDS)
 # The Action ended line of a failed action: 0 in Wine's log, 3 in Windows's.
 FAILED_ACTION = r"Action ended [0-9:]+: %s\. Return value [03]\."
 SUCCEEDED_ACTION = r"Action ended [0-9:]+: %s\. Return value 1\."
@@ -609,7 +614,8 @@ class PackageLab(Lab):
         this build's module and plgreg.exe, its icon and its version."""
         output = os.path.join(self.prefix.logs, name)
         defines = dict(dict(ModuleFile=os.path.abspath(self.args.dll),
-                            ToolFile=os.path.abspath(self.args.tool), ProductIcon=PRODUCT_ICON,
+                            ToolFile=os.path.abspath(self.args.tool),
+                            SetupFile=os.path.abspath(self.args.setup), ProductIcon=PRODUCT_ICON,
                             ProductVersion=self.version), **defines)
         command = [sys.executable, os.path.join(PACKAGING, "build_msi.py"), "--output", output]
         for key, value in defines.items():
@@ -743,6 +749,8 @@ def check_installed(lab, before, after, wanted, what):
                 % (what, "\n  ".join(outside)))
     checks.equal(installed_versions(after), [lab.version], "%s: installed versions" % what)
     checks.true(lab.module_file_present(), "%s: the module file is missing" % what)
+    checks.true(not winelab.subtree(after, ROLLBACK_RECORDS),
+                "%s: the commit left a rollback record" % what)
 
 
 @package_scenario
@@ -1021,12 +1029,18 @@ def msi_rebuild(lab):
 def msi_missing_module(lab):
     """The module file gone (quarantined, deleted) from a custom folder:
     the removal still finds the folder (from the product's own entry, as
-    no component search finds a missing file), succeeds and removes what
-    the package installed."""
+    no component search finds a missing file), unregisters as with the file
+    there (the custom action comes from the package), and removes what the
+    package installed."""
     checks = lab.checks
-    install_package(lab, *SEED_TWO_VIEWS, properties=["INSTALLFOLDER=" + CUSTOM_FOLDER])
+    before, _ = install_package(lab, *SEED_TWO_VIEWS,
+                                properties=["INSTALLFOLDER=" + CUSTOM_FOLDER])
     os.remove(lab.prefix.unix_path(CUSTOM_FOLDER + "plgproduct.dll"))
     lab.msiexec("/x", PACKAGE_PATH)
+    checks.same_tree(without_installer_records(lab.snapshot()),
+                     winelab.merge(without_installer_records(before),
+                                   expected("unregistered_product.reg")),
+                     "HKLM\\Software after msiexec /x without the module file")
     checks.equal((lab.installed(), lab.files_in(CUSTOM_FOLDER)), ([], []),
                  "installed versions and files after msiexec /x")
 
@@ -1091,29 +1105,64 @@ def msi_two_majors(lab):
                 "module's keys after the repair of 37.0")
 
 
-# A test copy of the package whose removal fails after the unregistration,
-# as any later action of a real removal can.
-FAILING_REMOVAL = """
-    <CustomAction Id="FailRemoval" Directory="System64Folder"
+# Test copies of the package that fail late, as any later action of a real
+# installation or removal can: a deferred action that fails after the
+# registration (5010) or the unregistration (2590).
+FAILING_ACTION = """
+    <CustomAction Id="FailLate" Directory="System64Folder"
                   ExeCommand="&quot;[System64Folder]cmd.exe&quot; /c exit 7"
                   Execute="deferred" Impersonate="no" Return="check" />
 """
-FAILING_REMOVAL_SEQUENCE = """
-      <Custom Action="FailRemoval" Sequence="3460">REMOVE~="ALL"</Custom>
+FAILING_INSTALLATION_SEQUENCE = """
+      <Custom Action="FailLate" Sequence="5020">NOT REMOVE~="ALL"</Custom>
 """
+FAILING_REMOVAL_SEQUENCE = """
+      <Custom Action="FailLate" Sequence="3460">REMOVE~="ALL"</Custom>
+"""
+
+
+# A test copy whose rollback is disabled, as the DisableRollback action or a
+# policy disables it (Wine's msiexec takes no private property from its
+# command line).
+ROLLBACK_DISABLED = """
+    <CustomAction Id="DisableRollbackHere" Property="RollbackDisabled" Value="1" />
+"""
+ROLLBACK_DISABLED_SEQUENCE = """
+      <Custom Action="DisableRollbackHere" Sequence="1002" />
+"""
+
+
+def failing_package(lab, name, sequence, actions=FAILING_ACTION):
+    """A test copy of the package with `actions` (FAILING_ACTION) in
+    `sequence`; its path in the prefix."""
+    failing = source_copy(lab, name + ".wxs", [(
+        "    <InstallExecuteSequence>", actions + "    <InstallExecuteSequence>" + sequence)])
+    return lab.build_package(name + ".msi", [failing])
+
+
+def check_restored(lab, before, after, what):
+    """HKLM\\Software (HKEY_CLASSES_ROOT with it) byte for byte as `before`,
+    the installer's records aside, and no rollback record left; prints the
+    number of changed keys and values."""
+    changed = winelab.registry_changes(without_installer_records(before),
+                                       without_installer_records(after))
+    print("%s: %d changed keys and values" % (what, len(changed)))
+    lab.checks.same_tree(without_installer_records(after), without_installer_records(before),
+                         "HKLM\\Software after " + what)
+    lab.checks.true(not winelab.subtree(after, ROLLBACK_RECORDS),
+                    "%s: a rollback record is left" % what)
 
 
 @package_scenario
 def msi_failed_removal(lab):
     """A removal that fails after the unregistration rolls back to a
-    working machine: the module file there and registered again
-    (UnregisterModuleRollback), nothing else changed."""
+    working machine, on a machine where another product is registered: the
+    module file there, the registration put back byte for byte from the
+    rollback record (UnregisterModuleRollback), no record left, nothing
+    else changed."""
     checks = lab.checks
-    failing = source_copy(lab, "failing_removal.wxs", [(
-        "    <InstallExecuteSequence>", FAILING_REMOVAL + "    <InstallExecuteSequence>"
-        + FAILING_REMOVAL_SEQUENCE)])
-    package = lab.build_package("failing_removal.msi", [failing])
-    lab.seed(*SEED_TWO_VIEWS)
+    package = failing_package(lab, "failing_removal", FAILING_REMOVAL_SEQUENCE)
+    lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_PRODUCT)
     before = lab.snapshot()
     lab.msiexec("/i", package)
     installed = lab.snapshot()
@@ -1121,8 +1170,11 @@ def msi_failed_removal(lab):
     checks.true(re.search(STARTED_ACTION % "UnregisterModuleRollback", removal.log),
                 "the log shows no UnregisterModuleRollback")
     after = lab.snapshot()
-    checks.tree(module_view(after), installed_registration(),
-                "module's keys after the failed removal")
+    checks.same_tree(module_view(after), module_view(installed),
+                     "module's keys after the failed removal")
+    checks.true(not winelab.subtree(after, ROLLBACK_RECORDS), "a rollback record is left")
+    print("failed removal: %d changed keys and values in the module's keys"
+          % len(winelab.registry_changes(module_view(installed), module_view(after))))
     checks.true(lab.module_file_present(), "the module file is gone after the failed removal")
     # Windows Installer restores its records of the product too; Wine 8's
     # rollback leaves them removed, though files and registration are back.
@@ -1163,16 +1215,39 @@ def msi_refused(lab):
                     and not lab.module_file_present(), "%s: files installed" % what)
 
 
+# A message of the custom action in the installer's log: its text, its key
+# and the registry's error with the system's text.
+LOGGED_MESSAGE = re.compile(r"^Pellagor: (.+?); key (.+?); error (\d+): (.+)$", re.M)
+# The package's Error row of a failed registration, as the log shows it.
+REGISTRATION_FAILED = re.compile(r"^Pellagor could not be registered: (.+) \((\d+) further "
+                                 r"registration errors followed; the installation log lists "
+                                 r"each\.\)$", re.M)
+# The product key refused beneath the volatile company key, then the six
+# host settings keys beneath it, in the order registration reaches them.
+PRODUCT_VERSION_KEY = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor\\38.0\\"
+VOLATILE_FAILURES = [
+    ("Unable to create Application Name key", "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Pellagor"),
+    ("Unable to open customization  key", PRODUCT_VERSION_KEY + "Customization"),
+    ("Unable to create Menu Help key", PRODUCT_VERSION_KEY + "Menus\\Help"),
+    ("Unable to create menu customization key", PRODUCT_VERSION_KEY + "Menus\\Customization"),
+    # The default libraries step spells the path so.
+    ("Unable to create default library key",
+     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvanics\\Pellagor\\38.0\\Default Libraries"),
+    ("Unable to open PFS CLSID key", PRODUCT_VERSION_KEY + "PFSView"),
+    ("Unable to open GUI defaults key", PRODUCT_VERSION_KEY + "GUIDefaults"),
+]
+
+
 @package_scenario
 def msi_failed_registration(lab):
     """Software\\Tolvanics volatile, so that registration fails, with a
-    display (Xvfb): msiexec ends within 60 s with an installation failure
-    and no window ever appears; the log names RegisterModule as the failed
-    action and shows the rollback running RegisterModuleRollback; the
-    module file is gone, the product is not installed, and nothing outside
-    the product's keys changed. Where the rollback's unregistration works,
-    the product's keys are as they were; under Wine it fails, since Wine
-    removes the file first (shown from the log)."""
+    display (Xvfb): msiexec ends within 60 s with 1603 and no window ever
+    appears. The verbose log shows, inside RegisterModule, each message
+    with its key and the registry's error 1021 with its text, then the
+    package's Error row naming the first failure and how many followed;
+    the rollback (RegisterModuleRollback) puts the record back: the
+    registry is byte for byte as before, no record is left, the module
+    file is gone and the product is not installed."""
     checks, prefix = lab.checks, lab.prefix
     if not checks.equal(screen.missing_tools(), [], "display tools missing"):
         return
@@ -1197,39 +1272,97 @@ def msi_failed_registration(lab):
             after = lab.snapshot()
     print("msiexec /i: %s in %.1f s" % (run.stdout.strip(), seconds))
     checks.true(seconds < 60, "msiexec still running after 60 s")
-    checks.true(run.stdout.strip() in ("exit=%d" % ERROR_INSTALL_FAILURE,
-                                       "exit=%d" % ERROR_FUNCTION_FAILED),
-                "msiexec: expected an installation failure, got %r" % run.stdout.strip())
+    checks.equal(run.stdout.strip(), "exit=%d" % ERROR_INSTALL_FAILURE, "msiexec exit code")
     checks.equal({window: title for window, title in windows.items()
                   if window not in shown_before}, {}, "windows that appeared")
     with open(prefix.unix_path(log), "rb") as f:
         text = winelab.decode_reg_text(f.read())
+    started = re.search(STARTED_ACTION % "RegisterModule", text)
     failed = re.search(FAILED_ACTION % "RegisterModule", text)
-    if not checks.true(failed, "the log does not name RegisterModule as failed"):
+    if not checks.true(started and failed, "the log does not name RegisterModule as failed"):
         return
+    inside = text[started.end():failed.start()]
+    print("the log of RegisterModule:\n" + inside.strip())
+    checks.true(RECORD_RIGHTS in inside, "the log shows no record with the rights of SYSTEM "
+                "and Administrators only")
+    logged = LOGGED_MESSAGE.findall(inside)
+    checks.equal([(message, key) for message, key, _, _ in logged], VOLATILE_FAILURES,
+                 "messages and keys in the log")
+    checks.equal({(error, bool(system_text)) for _, _, error, system_text in logged},
+                 {(str(ERROR_CHILD_MUST_BE_VOLATILE), True)}, "errors in the log")
+    shown = REGISTRATION_FAILED.search(inside)
+    checks.true(shown and logged and shown.group(1).startswith(
+        "%s; key %s" % logged[0][:2]) and shown.group(2) == str(len(logged) - 1),
+        "the log shows no Error row naming the first failure and the %d after it"
+        % (len(logged) - 1))
     rollback = text[failed.end():]
-    undone = re.search(STARTED_ACTION % "RegisterModuleRollback", rollback)
-    checks.true(undone, "the log shows no RegisterModuleRollback after the failure")
+    checks.true(re.search(STARTED_ACTION % "RegisterModuleRollback", rollback),
+                "the log shows no RegisterModuleRollback after the failure")
     checks.true(not lab.module_file_present(), "the module file is left behind")
     checks.equal(installed_versions(after), [], "installed versions")
-    outside = winelab.changes_outside_product(without_installer_records(before),
-                                              without_installer_records(after))
-    checks.true(not outside, "the failed installation changed keys that are not the "
-                "product's:\n  %s" % "\n  ".join(outside))
-    removed = re.search(STARTED_ACTION % "RemoveFiles", rollback)
-    if not (removed and undone and removed.start() < undone.start()):
-        checks.same_tree(module_view(after), module_view(before),
-                         "product's keys after the rollback")
-        return
-    # Windows Installer undoes the script in reverse order, so the module is
-    # unregistered before its file goes. Wine 8 runs the custom rollback
-    # action last: the file is removed first, regsvr32 cannot load the
-    # module (its exit code is ignored, as a rollback's is), and what the
-    # failed registration wrote stays.
-    left = winelab.registry_changes(module_view(before), module_view(after))
-    checks.true(left, "nothing of the failed registration is left: did it run at all?")
-    print("rollback: RemoveFiles before RegisterModuleRollback; the failed "
-          "registration's %d changes stay" % len(left))
+    check_restored(lab, before, after, "the failed registration")
+
+
+@package_scenario
+def msi_failed_installation(lab):
+    """A first installation that fails after the registration, on a machine
+    where another version is registered (PLG Application\\CurVer names
+    "PLG Application 3700") and others added values under .plgf: the
+    rollback record puts every owned key back, so the other version's
+    entries and the added values are there as before, byte for byte, and
+    no record is left. (Windows Installer undoes the script in reverse
+    order, Wine runs the rollback actions after its own rollback; the
+    record is put back the same either way. The same rollback of a failed
+    upgrade cannot be shown: Wine removes the older build in a process of
+    its own.)"""
+    package = failing_package(lab, "failing_installation", FAILING_INSTALLATION_SEQUENCE)
+    lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_VERSION, os.path.join(HERE, "seed", "others_added.reg"))
+    before = lab.snapshot()
+    run = lab.msiexec("/i", package, wanted=ERROR_FUNCTION_FAILED)
+    lab.checks.true(re.search(SUCCEEDED_ACTION % "RegisterModule", run.log)
+                    and re.search(STARTED_ACTION % "RegisterModuleRollback",
+                                  run.log[run.log.find("FailLate"):]),
+                    "the log shows no registration, or no rollback after FailLate")
+    check_restored(lab, before, lab.snapshot(), "the failed installation")
+    # With rollback disabled neither rollback nor commit actions run: no
+    # record is taken, none is left.
+    run = lab.msiexec("/i", failing_package(lab, "rollback_disabled", ROLLBACK_DISABLED_SEQUENCE,
+                                            ROLLBACK_DISABLED))
+    lab.checks.true("Pellagor: rollback disabled: no rollback record" in run.log,
+                    "the log does not show the registration without a record")
+    after = lab.snapshot()
+    lab.checks.equal(len(installed_versions(after)), 1, "installed with rollback disabled")
+    lab.checks.true(not winelab.subtree(after, ROLLBACK_RECORDS),
+                    "a rollback record is left with rollback disabled")
+
+
+# The seeded machines of the comparison with regsvr32, each seeded on top of
+# the one before.
+COMPARED_MACHINES = [("shared system", SEED_TWO_VIEWS), ("another product", [SEED_OTHER_PRODUCT]),
+                     ("another version", [SEED_OTHER_VERSION])]
+
+
+@package_scenario
+def msi_same_as_regsvr32(lab):
+    """On each seeded machine, the package's registration and removal write
+    byte for byte what regsvr32 /s /n /i:quiet and its /u write there with
+    the module at the installed path: the same module path, entries and
+    values."""
+    checks, prefix = lab.checks, lab.prefix
+    for what, seeds in COMPARED_MACHINES:
+        lab.seed(*seeds)
+        lab.install_module()
+        seeded = lab.snapshot()
+        by_regsvr32 = lab.quiet_regsvr32(["/s", "/n", "/i:quiet"], seeded)
+        removed_by_regsvr32 = lab.quiet_regsvr32(["/u", "/s", "/n", "/i:quiet"], by_regsvr32)
+        os.remove(prefix.unix_path(MODULE_PATH))
+        lab.msiexec("/i", PACKAGE_PATH)
+        checks.same_tree(module_view(lab.snapshot()), module_view(by_regsvr32),
+                         "%s: msiexec /i against regsvr32" % what)
+        lab.msiexec("/x", PACKAGE_PATH)
+        checks.same_tree(module_view(without_installer_records(lab.snapshot())),
+                         module_view(removed_by_regsvr32), "%s: msiexec /x against regsvr32 /u"
+                         % what)
 
 
 FRAGMENT_PRODUCT = os.path.join(HERE, "fragment_product.wxs")
@@ -1399,6 +1532,8 @@ def main(argv):
     one.add_argument("--plgreg", help="the host build of plgreg, for plgreg_plans")
     one.add_argument("--tool", help="plgreg.exe, the Windows build of plgreg")
     one.add_argument("--msi", help="the package, for the msi_ scenarios")
+    one.add_argument("--setup", help="plgsetup.dll, the package's custom actions, for the "
+                     "test copies of the package")
     one.add_argument("--exit-code", help="exit_code.exe, for the msi_ scenarios")
     commands.add_parser("list")
     job = commands.add_parser("main")

@@ -500,14 +500,14 @@ def encode_reg_text(text):
 
 
 # ---------------------------------------------------------------------------
-# What the module may change: the keys of tests/support/owned_keys.def, which
+# What the module may change: the keys of registrar/owned_keys.def, which
 # tests/support/containment.cpp checks call logs against, applied here to the
 # difference of two exports.
 
 SUBTREE, OPEN_ONLY, ONE_VALUE = "the key and everything beneath it", "created only", "one value"
 
-OWNED_KEYS_DEF = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                              "support", "owned_keys.def")
+OWNED_KEYS_DEF = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "registrar", "owned_keys.def")
 
 
 def read_owned_keys(path=OWNED_KEYS_DEF):
