@@ -1351,11 +1351,13 @@ def msi_same_as_regsvr32(lab):
     checks, prefix = lab.checks, lab.prefix
     for what, seeds in COMPARED_MACHINES:
         lab.seed(*seeds)
-        lab.install_module()
+        prefix.install(lab.args.dll, INSTALLED_MODULE_PATH)
         seeded = lab.snapshot()
-        by_regsvr32 = lab.quiet_regsvr32(["/s", "/n", "/i:quiet"], seeded)
-        removed_by_regsvr32 = lab.quiet_regsvr32(["/u", "/s", "/n", "/i:quiet"], by_regsvr32)
-        os.remove(prefix.unix_path(MODULE_PATH))
+        by_regsvr32 = lab.quiet_regsvr32(["/s", "/n", "/i:quiet"], seeded,
+                                         module=INSTALLED_MODULE_PATH)
+        removed_by_regsvr32 = lab.quiet_regsvr32(["/u", "/s", "/n", "/i:quiet"], by_regsvr32,
+                                                 module=INSTALLED_MODULE_PATH)
+        os.remove(prefix.unix_path(INSTALLED_MODULE_PATH))
         lab.msiexec("/i", PACKAGE_PATH)
         checks.same_tree(module_view(lab.snapshot()), module_view(by_regsvr32),
                          "%s: msiexec /i against regsvr32" % what)
