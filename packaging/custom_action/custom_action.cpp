@@ -7,6 +7,10 @@
 //                        needs no module file.
 //   RestoreRegistration  (rollback of both) puts the record back, deletes it.
 //   CommitRegistration   (commit of both) deletes the record.
+//   MarkUpgrade          (immediate, before RemoveExistingProducts) leaves
+//                        the marker of each older build this one replaces.
+//   ForgetUpgrade        (deferred, and the rollback of the removal) takes
+//                        this build's markers away.
 //
 // The two read their CustomActionData, "[RollbackDisabled];" and, for the
 // registration, the installed module's path after the semicolon: with
@@ -165,9 +169,10 @@ struct Action {
   plg::Platform platform{registry, log, strings, log};
 };
 
-// Creates the key that holds the records, or gives the one there the
-// records' rights; logs where it is and the rights it has.
-plg::RegStatus PrepareRecordsKey(InstallerLog& log) {
+// Creates `path` (the key of the records, or of the upgrade markers), or
+// gives the one there the records' rights; logs where it is and the rights
+// it has.
+plg::RegStatus PrepareProtectedKey(InstallerLog& log, const char* path, const char* what) {
   PSECURITY_DESCRIPTOR rights = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kRecordsRights, SDDL_REVISION_1,
                                                             &rights, nullptr)) {
@@ -175,8 +180,8 @@ plg::RegStatus PrepareRecordsKey(InstallerLog& log) {
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, rights, FALSE};
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, plg::kRollbackRecordsKey, 0, nullptr, 0,
-                                   KEY_ALL_ACCESS, &attributes, &key, nullptr);
+  LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                   &attributes, &key, nullptr);
   if (status == ERROR_SUCCESS) {
     // A key made before, by whoever could, gets the same rights.
     status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
@@ -195,8 +200,8 @@ plg::RegStatus PrepareRecordsKey(InstallerLog& log) {
   }
   if (key != nullptr) RegCloseKey(key);
   if (status != ERROR_SUCCESS) return status;
-  log.Line(std::string("rollback records in HKEY_LOCAL_MACHINE\\") + plg::kRollbackRecordsKey +
-           ", rights " + (shown != nullptr ? Narrowed(shown) : std::string("(unreadable)")));
+  log.Line(std::string(what) + " in HKEY_LOCAL_MACHINE\\" + path + ", rights " +
+           (shown != nullptr ? Narrowed(shown) : std::string("(unreadable)")));
   if (shown != nullptr) LocalFree(shown);
   return ERROR_SUCCESS;
 }
@@ -239,7 +244,8 @@ UINT Run(MSIHANDLE install, Operation operation) {
       return plg::kResultOk;
     }
     if (recorded) {
-      plg::RegStatus status = PrepareRecordsKey(log);
+      plg::RegStatus status =
+          PrepareProtectedKey(log, plg::kRollbackRecordsKey, "rollback records");
       if (status == plg::kSuccess)
         status = plg::TakeRollbackRecord(platform, action.registry, record);
       if (status != plg::kSuccess) {
@@ -273,6 +279,53 @@ UINT Run(MSIHANDLE install, Operation operation) {
     outcome = ERROR_INSTALL_FAILURE;
   }
   return outcome;
+}
+
+// The upgrade markers: a key per older build's product code beneath
+// HKEY_LOCAL_MACHINE\Software\Pellagor Upgrade, its "UpgradingProductCode"
+// naming the build that replaces it. The older build's removal finds its own marker (the package's
+// UPGRADEDBY search) and then leaves the registration to the new build:
+// Wine's msiexec runs that removal in a process of its own, where
+// UPGRADINGPRODUCTCODE is empty. Whoever could write a marker could make a
+// removal skip the unregistration, so the key has the records' rights.
+constexpr char kUpgradeMarkersKey[] = "Software\\Pellagor Upgrade";
+constexpr wchar_t kUpgradingValue[] = L"UpgradingProductCode";
+
+std::wstring MarkerPath(const std::string& older) {
+  return Widened(std::string(kUpgradeMarkersKey) + "\\" + older);
+}
+
+// Deletes the markers that name `product_code`, then the markers' key once
+// empty.
+void ForgetMarkers(const std::wstring& product_code, InstallerLog& log) {
+  HKEY markers = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUpgradeMarkersKey, 0, KEY_READ, &markers) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  std::vector<std::wstring> names;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(std::size(name));
+    if (RegEnumKeyExW(markers, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    names.emplace_back(name, length);
+  }
+  RegCloseKey(markers);
+  for (const std::wstring& older : names) {
+    const std::wstring path = Widened(kUpgradeMarkersKey) + L"\\" + older;
+    wchar_t upgrading[64] = L"";
+    DWORD size = sizeof upgrading - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), kUpgradingValue, RRF_RT_REG_SZ, nullptr,
+                     upgrading, &size) == ERROR_SUCCESS &&
+        _wcsicmp(upgrading, product_code.c_str()) == 0 &&
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) == ERROR_SUCCESS) {
+      log.Line("upgrade marker HKEY_LOCAL_MACHINE\\" + Narrowed(path) + " deleted");
+    }
+  }
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUpgradeMarkersKey);
 }
 
 }  // namespace
@@ -322,5 +375,50 @@ extern "C" UINT __stdcall CommitRegistration(MSIHANDLE install) {
     }
     return plg::kResultOk;
   }));
+  return ERROR_SUCCESS;
+}
+
+// Immediate, right before RemoveExistingProducts: a marker for each older
+// build that this one replaces (WIX_UPGRADE_DETECTED), naming this build.
+// Windows Installer removes the older build with UPGRADINGPRODUCTCODE set
+// and needs no marker; an account that cannot write the key (an immediate
+// action runs as the user) fails this action, which the package ignores.
+extern "C" UINT __stdcall MarkUpgrade(MSIHANDLE install) {
+  InstallerLog log(install);
+  const std::wstring product_code = Property(install, L"ProductCode");
+  if (!plg::IsProductCode(Narrowed(product_code))) return ERROR_INSTALL_FAILURE;
+  const std::string detected = Narrowed(Property(install, L"WIX_UPGRADE_DETECTED"));
+  UINT outcome = ERROR_SUCCESS;
+  std::size_t start = 0;
+  while (start < detected.size()) {
+    std::size_t end = detected.find(';', start);
+    if (end == std::string::npos) end = detected.size();
+    const std::string older = detected.substr(start, end - start);
+    start = end + 1;
+    if (!plg::IsProductCode(older)) continue;
+    plg::RegStatus status = PrepareProtectedKey(log, kUpgradeMarkersKey, "upgrade markers");
+    const std::wstring path = MarkerPath(older);
+    if (status == plg::kSuccess) {
+      const DWORD bytes = static_cast<DWORD>((product_code.size() + 1) * sizeof(wchar_t));
+      status = static_cast<plg::RegStatus>(RegSetKeyValueW(
+          HKEY_LOCAL_MACHINE, path.c_str(), kUpgradingValue, REG_SZ, product_code.c_str(), bytes));
+    }
+    if (status != plg::kSuccess) {
+      log.Line("no upgrade marker HKEY_LOCAL_MACHINE\\" + Narrowed(path) + ": " +
+               ErrorText(status));
+      outcome = ERROR_INSTALL_FAILURE;
+    } else {
+      log.Line("upgrade marker HKEY_LOCAL_MACHINE\\" + Narrowed(path) + " left for " +
+               Narrowed(product_code));
+    }
+  }
+  return outcome;
+}
+
+// Deferred after RemoveExistingProducts, and its rollback: the older
+// build's removal has ended, one way or the other.
+extern "C" UINT __stdcall ForgetUpgrade(MSIHANDLE install) {
+  InstallerLog log(install);
+  ForgetMarkers(Property(install, L"ProductCode"), log);
   return ERROR_SUCCESS;
 }

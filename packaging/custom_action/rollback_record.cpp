@@ -238,15 +238,20 @@ RegStatus RemoveCreatedKeys(Platform& platform, RegistryValueEnumerator& enumera
 
 }  // namespace
 
-std::string RollbackRecordPath(const std::string& product_code) {
+bool IsProductCode(const std::string& text) {
   constexpr std::string_view kShape = "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
-  if (product_code.size() != kShape.size()) return std::string();
+  if (text.size() != kShape.size()) return false;
   for (std::size_t i = 0; i < kShape.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(product_code[i]);
+    const unsigned char c = static_cast<unsigned char>(text[i]);
     if (kShape[i] == 'X' ? !std::isxdigit(c) : c != static_cast<unsigned char>(kShape[i])) {
-      return std::string();
+      return false;
     }
   }
+  return true;
+}
+
+std::string RollbackRecordPath(const std::string& product_code) {
+  if (!IsProductCode(product_code)) return std::string();
   return std::string(kRollbackRecordsKey) + "\\" + product_code;
 }
 

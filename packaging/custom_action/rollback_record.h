@@ -28,6 +28,10 @@ namespace plg {
 // custom action creates it with a DACL of SYSTEM and Administrators only.
 inline constexpr char kRollbackRecordsKey[] = "Software\\Pellagor Rollback";
 
+// Whether `text` is a GUID in braces ("{XXXXXXXX-XXXX-XXXX-XXXX-
+// XXXXXXXXXXXX}", hex digits), as product codes are.
+bool IsProductCode(const std::string& text);
+
 // The record key of `product_code` beneath HKEY_LOCAL_MACHINE, or an empty
 // text when `product_code` is not a GUID in braces ("{XXXXXXXX-XXXX-XXXX-
 // XXXX-XXXXXXXXXXXX}", hex digits), which could name some other key.

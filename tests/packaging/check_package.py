@@ -30,6 +30,11 @@ CUSTOM_ACTIONS = {
     "UnregisterModuleRollback": ("3393", SETUP_BINARY, "RestoreRegistration"),
     "UnregisterModule": ("3073", SETUP_BINARY, "UnregisterModule"),
     "UnregisterModuleCommit": ("3649", SETUP_BINARY, "CommitRegistration"),
+    # The upgrade markers: left as the user (1 + 0x40 exit code ignored),
+    # taken away in the script and by its rollback.
+    "MarkUpgrade": ("65", SETUP_BINARY, "MarkUpgrade"),
+    "ForgetUpgradeRollback": ("3393", SETUP_BINARY, "ForgetUpgrade"),
+    "ForgetUpgrade": ("3137", SETUP_BINARY, "ForgetUpgrade"),
     # Type 51, immediate: a property set from formatted text (the DLL
     # actions' CustomActionData, where Add/Remove Programs says the product
     # is, the folder kept across builds).
@@ -44,7 +49,13 @@ CUSTOM_ACTIONS = {
 # undoes; the event source is written before the registration and removed
 # after the unregistration; the module's actions follow its component's
 # states.
-REMOVING, INSTALLING = "Installed AND $Module=2", "$Module=3"
+# The older build's removal inside an upgrade (UPGRADINGPRODUCTCODE under
+# Windows Installer, the marker under Wine) leaves the registration to the
+# new build; the marker is left right before that removal and taken away
+# right after it.
+REMOVING = "Installed AND $Module=2 AND NOT UPGRADINGPRODUCTCODE AND NOT UPGRADEDBY"
+INSTALLING = "$Module=3"
+UPGRADING = "WIX_UPGRADE_DETECTED"
 # The installed product's folder, else the installed build's, unless the
 # command line names one, before the folders are resolved.
 KEEP_FOLDER = [("SetINSTALLFOLDERFromEntry", "PRODUCTFOLDER AND NOT INSTALLFOLDER"),
@@ -52,7 +63,9 @@ KEEP_FOLDER = [("SetINSTALLFOLDERFromEntry", "PRODUCTFOLDER AND NOT INSTALLFOLDE
 ORDER = [
     ("AppSearch", "")] + KEEP_FOLDER + [("LaunchConditions", ""),
     ("CostFinalize", ""), ("SetARPINSTALLLOCATION", ""),
-    ("InstallValidate", ""), ("InstallInitialize", ""), ("RemoveExistingProducts", ""),
+    ("InstallValidate", ""), ("InstallInitialize", ""), ("MarkUpgrade", UPGRADING),
+    ("ForgetUpgradeRollback", UPGRADING), ("RemoveExistingProducts", ""),
+    ("ForgetUpgrade", UPGRADING),
     ("ProcessComponents", ""), ("SetUnregisterModule", REMOVING),
     ("UnregisterModuleRollback", REMOVING), ("UnregisterModule", REMOVING),
     ("UnregisterModuleCommit", REMOVING), ("RemoveRegistryValues", ""), ("RemoveFiles", ""),
@@ -155,17 +168,20 @@ def main(argv):
     # The searches: root 2 is HKLM; type 2 (raw) + 16 (the 64-bit view).
     # The installed product's folder: its own entry's; the installed build's:
     # its module component's (a file key path, type 1, no file signature:
-    # the folder that holds it).
+    # the folder that holds it). The older build's removal in an upgrade
+    # under Wine: the marker the new build left for this product.
     searches = rows(package, "AppSearch")
     for name, locator, wanted in (
             ("KELSYS_BIN", "RegLocator",
              ["2", "Software\\Tolvanics\\Kelsys\\38.0\\Dir", "bin", "18"]),
             ("PRODUCTFOLDER", "RegLocator", ["2", "Software\\Microsoft\\Windows\\CurrentVersion"
                                              "\\Uninstall\\[ProductCode]", "InstallLocation", "18"]),
-            ("INSTALLEDFOLDER", "CompLocator", [MODULE_COMPONENT, "1"])):
+            ("INSTALLEDFOLDER", "CompLocator", [MODULE_COMPONENT, "1"]),
+            ("UPGRADEDBY", "RegLocator", ["2", "Software\\Pellagor Upgrade\\[ProductCode]",
+                                          "UpgradingProductCode", "18"])):
         found = rows(package, locator).get(searches.get(name, [None])[0])
         check(found == wanted, "search of %s: %r" % (name, found))
-    check(set(searches) == {"KELSYS_BIN", "PRODUCTFOLDER", "INSTALLEDFOLDER"},
+    check(set(searches) == {"KELSYS_BIN", "PRODUCTFOLDER", "INSTALLEDFOLDER", "UPGRADEDBY"},
           "searches: %r" % sorted(searches))
     launch = rows(package, "LaunchCondition")
     check(set(launch) == LAUNCH_CONDITIONS, "launch conditions: %r" % sorted(launch))

@@ -48,6 +48,7 @@ SEED_OTHER_PRODUCT = os.path.join(HERE, "seed", "other_product.reg")
 SEED_TWO_VIEWS = [SEED_SHARED_SYSTEM, os.path.join(HERE, "seed", "two_views.reg")]
 SEED_OTHER_VERSION = os.path.join(HERE, "seed", "other_version_current.reg")
 SEED_OTHER_VERSION_REGISTERED = os.path.join(HERE, "seed", "other_version_registered.reg")
+SEED_OTHERS_ADDED = os.path.join(HERE, "seed", "others_added.reg")
 
 SECOND_MODULE_PATH = "C:\\Tools\\Pellagor 38\\plgproduct.dll"
 
@@ -529,6 +530,10 @@ INSTALLER_RECORDS = ["HKEY_CLASSES_ROOT\\Installer", UNINSTALL_KEY,
 # Where the custom actions keep their rollback records, and who may write
 # them (SYSTEM and Administrators), as the log shows the rights read back.
 ROLLBACK_RECORDS = "HKEY_LOCAL_MACHINE\\Software\\Pellagor Rollback"
+# Where the new build leaves its marker for the older build's removal.
+UPGRADE_MARKERS = "HKEY_LOCAL_MACHINE\\Software\\Pellagor Upgrade"
+MARKER_LEFT = re.compile(re.escape("Pellagor: upgrade marker %s\\" % UPGRADE_MARKERS)
+                         + r"\{[0-9A-F-]{36}\} left for")
 RECORD_RIGHTS = ("Pellagor: rollback records in %s, rights D:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)"
                  % ROLLBACK_RECORDS)
 # The Action ended line of a failed action: 0 in Wine's log, 3 in Windows's.
@@ -965,26 +970,33 @@ def msi_upgrade(lab):
     """Three 38.0 builds in turn, as supersedence deployments run them: this
     one into INSTALLFOLDER=C:\\Apps\\Pellagor\\, the next build without
     properties, which stays in that folder, and the one after it into
-    another folder, which it moves to. Each major upgrade removes the build
-    before it, with its unregistration, before it registers: one product
-    is installed each time, with its files and its Add/Remove Programs
-    entry in its folder, no file in the other folders, and the registration
-    names the module there. This build, given again, is refused as a
-    downgrade and changes nothing."""
+    another folder, which it moves to, on a machine where others added
+    values under .plgf. Each major upgrade removes the build before it
+    without its unregistration (the marker tells Wine's removal process)
+    and registers over it: one product is installed each time, with its
+    files and its Add/Remove Programs entry in its folder, no file in the
+    other folders, the registration names the module there, others' values
+    are still there, and no marker is left. This build, given again, is
+    refused as a downgrade and changes nothing; a removal of the last one
+    unregisters, others' values under .plgf with it, as it always has."""
     checks = lab.checks
+    others_added = read_reg_file(SEED_OTHERS_ADDED)
     steps = [(PACKAGE_PATH, lab.version, ["INSTALLFOLDER=" + CUSTOM_FOLDER], CUSTOM_FOLDER)]
     for step, properties, folder in ((1, [], CUSTOM_FOLDER),
                                      (2, ["INSTALLFOLDER=" + MOVED_FOLDER], MOVED_FOLDER)):
         steps.append(lab.next_build(step) + (properties, folder))
-    lab.seed(*SEED_TWO_VIEWS)
+    lab.seed(*SEED_TWO_VIEWS, SEED_OTHERS_ADDED)
     for number, (package, version, properties, folder) in enumerate(steps):
         what = "%s%s" % (version, " " + properties[0] if properties else "")
         run = lab.msiexec("/i", package, *properties)
-        checks.true(not number or re.search(SUCCEEDED_ACTION % "RemoveExistingProducts", run.log),
-                    "%s: the log shows no RemoveExistingProducts" % what)
+        checks.true(not number or re.search(SUCCEEDED_ACTION % "RemoveExistingProducts", run.log)
+                    and MARKER_LEFT.search(run.log),
+                    "%s: the log shows no RemoveExistingProducts, or no marker left" % what)
         after = lab.snapshot()
-        checks.tree(module_view(after), installed_registration(folder=folder),
-                    "%s: module's keys" % what)
+        checks.tree(module_view(after), installed_registration(others_added, folder=folder),
+                    "%s: module's keys, others' values under .plgf" % what)
+        checks.equal(winelab.subtree(after, UPGRADE_MARKERS), {},
+                     "%s: upgrade markers left" % what)
         checks.equal(installed_products(after), [(PRODUCT_NAME, version, folder)],
                      "%s: installed products" % what)
         checks.equal({other: lab.files_in(other)
@@ -996,6 +1008,25 @@ def msi_upgrade(lab):
     checks.true(re.search(FAILED_ACTION % "LaunchConditions", run.log),
                 "the older build over a newer one: not refused by a launch condition")
     checks.same_tree(lab.snapshot(), after, "HKLM\\Software after the refused downgrade")
+    lab.msiexec("/x", steps[-1][0])
+    checks.equal(winelab.subtree(lab.snapshot(), CLASSES_ROOT + "\\.plgf"), {},
+                 ".plgf after msiexec /x: the removal did not unregister")
+    # A failed upgrade: the build it would replace keeps its registration,
+    # others' values with it, and no marker or record is left. (Wine has
+    # removed that build in a process of its own, which nothing rolls back:
+    # it is no longer installed there. Windows Installer rolls that removal
+    # back with the rest.)
+    lab.seed(SEED_OTHERS_ADDED)
+    lab.msiexec("/i", PACKAGE_PATH)
+    before = lab.snapshot()
+    failing = failing_package(lab, "failing_upgrade", FAILING_INSTALLATION_SEQUENCE,
+                              ProductVersion=steps[1][1])
+    run = lab.msiexec("/i", failing, wanted=ERROR_FUNCTION_FAILED)
+    checks.true(MARKER_LEFT.search(run.log), "the failed upgrade left no marker: no upgrade")
+    after = lab.snapshot()
+    checks.tree(module_view(after), module_view(before), "module's keys after the failed upgrade")
+    checks.equal((winelab.subtree(after, UPGRADE_MARKERS), winelab.subtree(after, ROLLBACK_RECORDS)),
+                 ({}, {}), "markers and rollback records left by the failed upgrade")
 
 
 @package_scenario
@@ -1132,12 +1163,12 @@ ROLLBACK_DISABLED_SEQUENCE = """
 """
 
 
-def failing_package(lab, name, sequence, actions=FAILING_ACTION):
+def failing_package(lab, name, sequence, actions=FAILING_ACTION, **defines):
     """A test copy of the package with `actions` (FAILING_ACTION) in
-    `sequence`; its path in the prefix."""
+    `sequence`, built with `defines`; its path in the prefix."""
     failing = source_copy(lab, name + ".wxs", [(
         "    <InstallExecuteSequence>", actions + "    <InstallExecuteSequence>" + sequence)])
-    return lab.build_package(name + ".msi", [failing])
+    return lab.build_package(name + ".msi", [failing], **defines)
 
 
 def check_restored(lab, before, after, what):
@@ -1316,7 +1347,7 @@ def msi_failed_installation(lab):
     upgrade cannot be shown: Wine removes the older build in a process of
     its own.)"""
     package = failing_package(lab, "failing_installation", FAILING_INSTALLATION_SEQUENCE)
-    lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_VERSION, os.path.join(HERE, "seed", "others_added.reg"))
+    lab.seed(*SEED_TWO_VIEWS, SEED_OTHER_VERSION, SEED_OTHERS_ADDED)
     before = lab.snapshot()
     run = lab.msiexec("/i", package, wanted=ERROR_FUNCTION_FAILED)
     lab.checks.true(re.search(SUCCEEDED_ACTION % "RegisterModule", run.log)
