@@ -3,7 +3,7 @@
 
   check_dll.py linkage  DLL            PE32+ DLL, three exports, the four system imports
   check_dll.py custom_action DLL REPO_ROOT
-                                        plgsetup.dll: its four entry points, system
+                                        plgsetup.dll: its six entry points, system
                                         imports and msi.dll, the module's strings
   check_dll.py resources DLL REPO_ROOT  icons, bitmap, strings, version, manifest, event messages
   check_dll.py load DLL MAP             what a load costs: code <= 192 KB, sections
@@ -56,8 +56,8 @@ REQUIRED_IMPORTS = {
 
 # The installer's custom actions: their entry points, and the installer's
 # calls, which only they may import.
-CUSTOM_ACTION_EXPORTS = ["CommitRegistration", "RegisterModule", "RestoreRegistration",
-                         "UnregisterModule"]
+CUSTOM_ACTION_EXPORTS = ["CommitRegistration", "ForgetUpgrade", "MarkUpgrade", "RegisterModule",
+                         "RestoreRegistration", "UnregisterModule"]
 CUSTOM_ACTION_IMPORTS = {
     "msi.dll": {"MsiProcessMessage", "MsiGetPropertyW"},
     "advapi32.dll": REQUIRED_IMPORTS["advapi32.dll"] | {"RegEnumValueA", "RegSetKeySecurity",

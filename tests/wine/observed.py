@@ -15,6 +15,7 @@ the result and the time taken; a failing check keeps its prefix and logs.
 """
 
 import argparse
+import contextlib
 import os
 import subprocess
 import sys
@@ -488,6 +489,21 @@ def hidden_station(lab):
         told_not_shown(lab, exit_code, started.stderr, "regsvr32 /s on the station")
 
 
+@contextlib.contextmanager
+def failing_on_screen(lab):
+    """Under Xvfb, with one persistent wineserver and Software\\Tolvanics
+    volatile, message boxes traced: a registration fails where a box would
+    be seen."""
+    prefix = lab.prefix
+    prefix.trace_calls(["MessageBoxExA"])
+    virtual_desktop(lab)
+    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
+        prefix.env["DISPLAY"] = display.name
+        with prefix.persistent_server():
+            volatile_company(lab)
+            yield
+
+
 @check
 def hidden_desktop(lab):
     """Under Xvfb, where WinSta0 is interactive: plain regsvr32 /s started on
@@ -498,13 +514,8 @@ def hidden_desktop(lab):
     if not checks.equal(screen.missing_tools(), [], "display tools missing"):
         return
     lab.tool("station_helper", STATION_HELPER_PATH)
-    prefix.trace_calls(["MessageBoxExA"])
-    virtual_desktop(lab)
-    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
-        prefix.env["DISPLAY"] = display.name
-        with prefix.persistent_server():
-            volatile_company(lab)
-            started = prefix.run(STATION_HELPER_PATH, "--desktop", "40", "regsvr32", "/s",
+    with failing_on_screen(lab):
+        started = prefix.run(STATION_HELPER_PATH, "--desktop", "40", "regsvr32", "/s",
                                  MODULE_PATH, debug="+relay,+debugstr,+eventlog", timeout=90)
     lines = started.stdout.split()
     checks.equal(lines[:2], ["desktop=WinSta0\\plghidden", "flags=0x1"],
@@ -535,18 +546,13 @@ def reentry_from_box(lab):
     if not checks.equal(screen.missing_tools(), [], "display tools missing"):
         return
     lab.tool("caller", CALLER_PATH)
-    prefix.trace_calls(["MessageBoxExA"])
-    virtual_desktop(lab)
-    with screen.xvfb(log_path=os.path.join(prefix.logs, "xvfb.log")) as display:
-        prefix.env["DISPLAY"] = display.name
-        with prefix.persistent_server():
-            volatile_company(lab)
-            try:
-                run = prefix.run(CALLER_PATH, MODULE_PATH, "DllRegisterServer", "--reenter",
-                                 debug="+relay,+eventlog", timeout=90)
-            except subprocess.TimeoutExpired:
-                checks.true(False, "the call from inside the box never returned")
-                return
+    with failing_on_screen(lab):
+        try:
+            run = prefix.run(CALLER_PATH, MODULE_PATH, "DllRegisterServer", "--reenter",
+                             debug="+relay,+eventlog", timeout=90)
+        except subprocess.TimeoutExpired:
+            checks.true(False, "the call from inside the box never returned")
+            return
     lines = run.stdout.split()
     checks.equal(lines[:2], ["reentered=0x%08x" % EXPORT_BUSY, "hresult=0x%08x" % SELFREG_E_CLASS],
                  "the re-entered call's and the first call's HRESULTs")
