@@ -28,6 +28,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "packaging/custom_action/rollback_record.h"
@@ -328,76 +329,27 @@ void ForgetMarkers(const std::wstring& product_code, InstallerLog& log) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUpgradeMarkersKey);
 }
 
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_instance = instance;
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
-
-extern "C" UINT __stdcall RegisterModule(MSIHANDLE install) {
-  return Run(install, Operation::kRegister);
-}
-
-extern "C" UINT __stdcall UnregisterModule(MSIHANDLE install) {
-  return Run(install, Operation::kUnregister);
-}
-
-// Rollback: whatever happened since the record was taken, the owned keys
-// become as they were. Runs to its end whatever fails, and always succeeds,
-// as a rollback action must.
-extern "C" UINT __stdcall RestoreRegistration(MSIHANDLE install) {
-  Action action(install);
-  static_cast<void>(plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
-    const std::string record = RecordOf(install, action.log);
-    if (record.empty()) return plg::kResultOk;
-    const plg::RegStatus status = plg::RestoreRollbackRecord(platform, action.registry, record);
-    action.log.Line(
-        "rollback record HKEY_LOCAL_MACHINE\\" + record +
-        (status == plg::kSuccess ? " put back" : " put back but for " + ErrorText(status)));
-    plg::DeleteRollbackRecord(platform, record);
-    return plg::kResultOk;
-  }));
-  return ERROR_SUCCESS;
-}
-
-// Commit: the transaction is done, its record no longer needed.
-extern "C" UINT __stdcall CommitRegistration(MSIHANDLE install) {
-  Action action(install);
-  static_cast<void>(plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
-    const std::string record = RecordOf(install, action.log);
-    if (!record.empty()) {
-      plg::DeleteRollbackRecord(platform, record);
-      action.log.Line("rollback record HKEY_LOCAL_MACHINE\\" + record + " deleted");
-    }
-    return plg::kResultOk;
-  }));
-  return ERROR_SUCCESS;
-}
-
-// Immediate, right before RemoveExistingProducts: a marker for each older
-// build that this one replaces (WIX_UPGRADE_DETECTED), naming this build.
-// Windows Installer removes the older build with UPGRADINGPRODUCTCODE set
-// and needs no marker; an account that cannot write the key (an immediate
-// action runs as the user) fails this action, which the package ignores.
-extern "C" UINT __stdcall MarkUpgrade(MSIHANDLE install) {
+// A marker for each older build that this one replaces (WIX_UPGRADE_DETECTED),
+// naming this build: ERROR_SUCCESS when every one is written.
+UINT MarkUpgrades(MSIHANDLE install) {
   InstallerLog log(install);
   const std::wstring product_code = Property(install, L"ProductCode");
   if (!plg::IsProductCode(Narrowed(product_code))) return ERROR_INSTALL_FAILURE;
   const std::string detected = Narrowed(Property(install, L"WIX_UPGRADE_DETECTED"));
-  UINT outcome = ERROR_SUCCESS;
-  std::size_t start = 0;
-  while (start < detected.size()) {
+  std::vector<std::string> older_builds;
+  for (std::size_t start = 0; start < detected.size();) {
     std::size_t end = detected.find(';', start);
     if (end == std::string::npos) end = detected.size();
-    const std::string older = detected.substr(start, end - start);
+    std::string older = detected.substr(start, end - start);
+    if (plg::IsProductCode(older)) older_builds.push_back(std::move(older));
     start = end + 1;
-    if (!plg::IsProductCode(older)) continue;
-    plg::RegStatus status = PrepareProtectedKey(log, kUpgradeMarkersKey, "upgrade markers");
+  }
+  if (older_builds.empty()) return ERROR_SUCCESS;
+  const plg::RegStatus prepared = PrepareProtectedKey(log, kUpgradeMarkersKey, "upgrade markers");
+  UINT outcome = ERROR_SUCCESS;
+  for (const std::string& older : older_builds) {
     const std::wstring path = MarkerPath(older);
+    plg::RegStatus status = prepared;
     if (status == plg::kSuccess) {
       const DWORD bytes = static_cast<DWORD>((product_code.size() + 1) * sizeof(wchar_t));
       status = static_cast<plg::RegStatus>(RegSetKeyValueW(
@@ -415,10 +367,87 @@ extern "C" UINT __stdcall MarkUpgrade(MSIHANDLE install) {
   return outcome;
 }
 
+// An entry point's body, with nothing thrown escaping into the installer:
+// `on_failure` when anything is (memory running out before a call's own
+// boundary, or after it).
+template <typename Body>
+UINT Guarded(UINT on_failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return on_failure;
+  }
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_instance = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+extern "C" UINT __stdcall RegisterModule(MSIHANDLE install) {
+  return Guarded(ERROR_INSTALL_FAILURE, [&] { return Run(install, Operation::kRegister); });
+}
+
+extern "C" UINT __stdcall UnregisterModule(MSIHANDLE install) {
+  return Guarded(ERROR_INSTALL_FAILURE, [&] { return Run(install, Operation::kUnregister); });
+}
+
+// Rollback: whatever happened since the record was taken, the owned keys
+// become as they were. Runs to its end whatever fails, and always succeeds,
+// as a rollback action must.
+extern "C" UINT __stdcall RestoreRegistration(MSIHANDLE install) {
+  return Guarded(ERROR_SUCCESS, [&] {
+    Action action(install);
+    static_cast<void>(plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
+      const std::string record = RecordOf(install, action.log);
+      if (record.empty()) return plg::kResultOk;
+      const plg::RegStatus status = plg::RestoreRollbackRecord(platform, action.registry, record);
+      action.log.Line(
+          "rollback record HKEY_LOCAL_MACHINE\\" + record +
+          (status == plg::kSuccess ? " put back" : " put back but for " + ErrorText(status)));
+      plg::DeleteRollbackRecord(platform, record);
+      return plg::kResultOk;
+    }));
+    return static_cast<UINT>(ERROR_SUCCESS);
+  });
+}
+
+// Commit: the transaction is done, its record no longer needed.
+extern "C" UINT __stdcall CommitRegistration(MSIHANDLE install) {
+  return Guarded(ERROR_SUCCESS, [&] {
+    Action action(install);
+    static_cast<void>(plg::RunExportCall(action.platform, [&](plg::Platform& platform) -> long {
+      const std::string record = RecordOf(install, action.log);
+      if (!record.empty()) {
+        plg::DeleteRollbackRecord(platform, record);
+        action.log.Line("rollback record HKEY_LOCAL_MACHINE\\" + record + " deleted");
+      }
+      return plg::kResultOk;
+    }));
+    return static_cast<UINT>(ERROR_SUCCESS);
+  });
+}
+
+// Immediate, right before RemoveExistingProducts: a marker for each older
+// build that this one replaces (WIX_UPGRADE_DETECTED), naming this build.
+// Windows Installer removes the older build with UPGRADINGPRODUCTCODE set
+// and needs no marker; an account that cannot write the key (an immediate
+// action runs as the user) fails this action, which the package ignores.
+extern "C" UINT __stdcall MarkUpgrade(MSIHANDLE install) {
+  return Guarded(ERROR_INSTALL_FAILURE, [&] { return MarkUpgrades(install); });
+}
+
 // Deferred after RemoveExistingProducts, and its rollback: the older
 // build's removal has ended, one way or the other.
 extern "C" UINT __stdcall ForgetUpgrade(MSIHANDLE install) {
-  InstallerLog log(install);
-  ForgetMarkers(Property(install, L"ProductCode"), log);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_SUCCESS, [&] {
+    InstallerLog log(install);
+    ForgetMarkers(Property(install, L"ProductCode"), log);
+    return static_cast<UINT>(ERROR_SUCCESS);
+  });
 }

@@ -6,25 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "registrar/owned_keys.h"
 #include "registry/registry_helpers.h"
 
 namespace plg {
 
 namespace {
-
-enum class Scope { kSubtree, kOpenOnly, kOneValue };
-
-struct OwnedKey {
-  const char* path;
-  Scope scope;
-  const char* value;
-};
-
-constexpr OwnedKey kOwnedKeys[] = {
-#define OWNED_KEY(path, scope, value) {path, Scope::scope, value},
-#include "registrar/owned_keys.def"
-#undef OWNED_KEY
-};
 
 constexpr char kComplete[] = "Complete";
 constexpr char kKeys[] = "\\Keys";
@@ -134,12 +121,12 @@ RegStatus Record(Platform& platform, RegistryValueEnumerator& enumerator,
       if (status != kSuccess) return status;
     }
     RegKey key;
-    if (owned.scope == Scope::kOpenOnly ||
+    if (owned.scope == OwnedScope::kOpenOnly ||
         Open(platform, Locate(owned.path), kKeyRead, &key) != kSuccess) {
       continue;
     }
     RegValue value;
-    if (owned.scope == Scope::kOneValue) {
+    if (owned.scope == OwnedScope::kOneValue) {
       status = ReadValue(registry, key, owned.value, &value);
       if (status == kErrorFileNotFound) continue;
       if (status != kSuccess) return status;
@@ -148,8 +135,9 @@ RegStatus Record(Platform& platform, RegistryValueEnumerator& enumerator,
     status = registry.CreateKey(RegKey::LocalMachine(), record + kContent + std::to_string(row),
                                 kKeyAllAccess, &copy);
     if (status == kSuccess) {
-      status = owned.scope == Scope::kOneValue ? WriteExactly(registry, copy, owned.value, value)
-                                               : CopyTree(platform, enumerator, key, copy, 0);
+      status = owned.scope == OwnedScope::kOneValue
+                   ? WriteExactly(registry, copy, owned.value, value)
+                   : CopyTree(platform, enumerator, key, copy, 0);
     }
     if (status != kSuccess) return status;
   }
@@ -178,14 +166,14 @@ RegStatus RestoreOwnedKey(Platform& platform, RegistryValueEnumerator& enumerato
   const OwnedKey& owned = kOwnedKeys[row];
   // A key only opened holds nothing of the module's; RemoveCreatedKeys
   // deletes it when it was not there before.
-  if (owned.scope == Scope::kOpenOnly) return kSuccess;
+  if (owned.scope == OwnedScope::kOpenOnly) return kSuccess;
   const Location location = Locate(owned.path);
   RegKey copy;
   const bool recorded =
       registry.OpenKey(RegKey::LocalMachine(), record + kContent + std::to_string(row), kKeyRead,
                        &copy) == kSuccess;
   RegKey key;
-  if (owned.scope == Scope::kOneValue) {
+  if (owned.scope == OwnedScope::kOneValue) {
     RegValue value;
     if (recorded && ReadValue(registry, copy, owned.value, &value) == kSuccess) {
       RegStatus status =

@@ -2,27 +2,11 @@
 
 #include <iterator>
 
+#include "registrar/owned_keys.h"
+
 namespace plg::testing {
 
 namespace {
-
-enum class Scope {
-  kSubtree,   // the key and everything beneath it
-  kOpenOnly,  // may be created or opened as a parent, nothing more
-  kOneValue,  // may be created; only the named value is written or deleted
-};
-
-struct OwnedKey {
-  const char* path;
-  Scope scope;
-  const char* value = nullptr;
-};
-
-constexpr OwnedKey kOwnedKeys[] = {
-#define OWNED_KEY(path, scope, value) {path, Scope::scope, value},
-#include "registrar/owned_keys.def"
-#undef OWNED_KEY
-};
 
 bool IsWrite(RegOp op) {
   return op == RegOp::kCreateKey || op == RegOp::kSetValue || op == RegOp::kDeleteKey ||
@@ -51,13 +35,13 @@ bool Allowed(const RegCall& call) {
     const bool same_or_beneath = IsCanonicalKeyOrBeneath(path, top);
     const bool same = same_or_beneath && path.size() == top.size();
     switch (owned.scope) {
-      case Scope::kSubtree:
+      case OwnedScope::kSubtree:
         if (same_or_beneath) return true;
         break;
-      case Scope::kOpenOnly:
+      case OwnedScope::kOpenOnly:
         if (same && call.op == RegOp::kCreateKey) return true;
         break;
-      case Scope::kOneValue:
+      case OwnedScope::kOneValue:
         if (same && call.op == RegOp::kCreateKey) return true;
         if (same && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
             EqualsFolded(call.value, owned.value)) {

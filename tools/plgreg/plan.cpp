@@ -117,6 +117,16 @@ SharedEntries GetSharedEntries() {
 
 namespace {
 
+// IsProductVersionCurrent on a copy of `machine`, for the version that
+// `strings` name.
+bool IsCurrentOn(const MemoryRegistry& machine, const StringSource& strings) {
+  const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
+  RecordingReporter reporter;
+  RecordingEventLog events;
+  Platform platform{*copy, reporter, strings, events};
+  return IsProductVersionCurrent(platform);
+}
+
 // Another registered version whose version marker the machine holds
 // ("37.0"), or "": each version key beside this one's, asked the
 // unregistration's own version test with that version's numbers.
@@ -130,14 +140,10 @@ std::string OtherCurrentVersion(const MemoryRegistry& machine, const StringSourc
         dot == std::string::npos || entry.key == GetVersionString()) {
       continue;
     }
-    const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
     CompiledStrings other;
     other.Set(kMajorVersion, entry.key.substr(0, dot));
     other.Set(kMinorVersion, entry.key.substr(dot + 1));
-    RecordingReporter reporter;
-    RecordingEventLog events;
-    Platform platform{*copy, reporter, other, events};
-    if (IsProductVersionCurrent(platform)) return entry.key;
+    if (IsCurrentOn(machine, other)) return entry.key;
   }
   return {};
 }
@@ -228,14 +234,8 @@ VerifyResult VerifyRegistration(const MemoryRegistry& machine, const std::string
   VerifyResult result;
   result.messages = std::move(run.messages);
   result.module = module;
-  CompiledStrings strings;
-  {
-    const std::unique_ptr<MemoryRegistry> copy = machine.Clone();
-    RecordingReporter reporter;
-    RecordingEventLog events;
-    Platform platform{*copy, reporter, strings, events};
-    result.current = IsProductVersionCurrent(platform);
-  }
+  const CompiledStrings strings;
+  result.current = IsCurrentOn(machine, strings);
   std::optional<OwnedEntries> owned;
   if (!result.current) {
     result.current_version = OtherCurrentVersion(machine, strings);
