@@ -113,6 +113,12 @@ START_UP_SECTIONS = re.compile(
 # The toolchain's own files (its crt objects and libraries), as the map
 # names them; everything else is the module's.
 TOOLCHAIN_FILE = re.compile(r"^/usr/(lib|x86_64-w64-mingw32)/")
+LOADED_SECTIONS = [".text", ".data", ".rdata", ".pdata", ".edata", ".idata", ".tls", ".rsrc",
+                   ".reloc"]
+# Data directories by index (export, import, resource, exception, base
+# relocations, TLS) and the section each must lie in.
+DIRECTORY_SECTIONS = [(0, ".edata"), (1, ".idata"), (2, ".rsrc"), (3, ".pdata"), (5, ".reloc"),
+                      (9, ".rdata")]
 
 
 def check_load(pe, map_text):
@@ -127,6 +133,16 @@ def check_load(pe, map_text):
         check(section.PointerToRawData % PAGE_SIZE == 0,
               "section %s at file offset %#x, not on a page boundary" % (
                   section.Name.rstrip(b"\0").decode(), section.PointerToRawData))
+    # Each section costs a load its own mapping calls and pages: the linker
+    # script folds the small ones into .data and .rdata. The directories the
+    # loader needs must still point into their own sections.
+    names = [section.Name.rstrip(b"\0").decode("ascii", "replace") for section in pe.sections]
+    expect_equal(names, LOADED_SECTIONS, "sections")
+    for index, section_name in DIRECTORY_SECTIONS:
+        directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[index]
+        section = pe.get_section_by_rva(directory.VirtualAddress) if directory.Size else None
+        check(section is not None and section.Name.rstrip(b"\0").decode() == section_name,
+              "data directory %d does not point into %s" % (index, section_name))
     start_up = [match for match in map(START_UP_SECTIONS.match, map_text.splitlines()) if match]
     check(start_up, "the map lists no start-up section: not a linker map?")
     for match in start_up:
