@@ -18,16 +18,13 @@ struct FoldedLess {
   }
 };
 
-std::string JoinPath(const std::string& parent, std::string_view path) {
-  std::string full;
-  full.reserve(parent.size() + path.size() + 1);
-  full = parent;
+// `parent`, then each key name of `path`, into `full` (whose memory is kept).
+void JoinPath(std::string_view parent, std::string_view path, std::string* full) {
+  full->assign(parent);
   EachKeyName(path, [&](std::string_view part) {
-    full += '\\';
-    full += part;
+    full->append(1, '\\').append(part);
     return true;
   });
-  return full;
 }
 
 // Bytes 0x80 to 0xFF of code page 1251 (0x98, which it leaves undefined,
@@ -44,6 +41,8 @@ constexpr char16_t kCp1251High[128] = {
     0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
     0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
+
+constexpr std::size_t kLoggedPathRoom = 128;
 
 bool IsValueOp(RegOp op) {
   return op == RegOp::kSetValue || op == RegOp::kQueryValue || op == RegOp::kDeleteValue;
@@ -99,6 +98,13 @@ struct MemoryRegistry::Node : std::enable_shared_from_this<Node> {
   Value* FindValue(const Name& value_name) {
     auto it = ValueNamed(value_name);
     return it == values.end() ? nullptr : &*it;
+  }
+
+  void AddValue(Value value) {
+    // Most keys hold one to three values: room for them at once, instead of
+    // a new block at the first, second and third.
+    if (values.empty()) values.reserve(4);
+    values.push_back(std::move(value));
   }
 
   template <typename Name>
@@ -178,31 +184,56 @@ std::unique_ptr<MemoryRegistry> MemoryRegistry::Clone() const {
 }
 
 void MemoryRegistry::InjectFault(RegFault fault) {
-  faults_.push_back(ActiveFault{std::move(fault), 0});
+  std::u16string canonical = fault.path.empty() ? std::u16string() : CanonicalKeyPath(fault.path);
+  faults_.push_back(ActiveFault{std::move(fault), std::move(canonical), 0});
 }
 
 void MemoryRegistry::ClearFaults() { faults_.clear(); }
 
-RegStatus MemoryRegistry::Intercept(RegOp op, std::string path, std::string_view value) {
-  RegStatus status = kSuccess;
-  const bool by_path = std::any_of(faults_.begin(), faults_.end(), [](const ActiveFault& active) {
-    return !active.fault.path.empty();
-  });
-  const std::u16string canonical = by_path ? CanonicalKeyPath(path) : std::u16string();
+void MemoryRegistry::ClearCalls() {
+  // The entries go to the spares with their strings' memory: the next calls
+  // write their paths into it instead of allocating each anew.
+  for (RegCall& call : calls_) spare_calls_.push_back(std::move(call));
+  calls_.clear();
+}
+
+RegStatus MemoryRegistry::Intercept(RegOp op, std::string_view parent, std::string_view path,
+                                    std::string_view value) {
+  // Filled apart and logged last: when memory runs out on the way, the log
+  // holds no half-written entry.
+  RegCall call{};
+  if (!spare_calls_.empty()) {
+    call = std::move(spare_calls_.back());
+    spare_calls_.pop_back();
+  } else {
+    // Room for the paths registration writes, so that the entry can be
+    // reused for any of them.
+    call.path.reserve(kLoggedPathRoom);
+  }
+  call.op = op;
+  JoinPath(parent, path, &call.path);
+  call.value.assign(value);
+  call.status = kSuccess;
+  // The call's canonical path, made once and only when a fault names a key.
+  std::optional<std::u16string> canonical;
   for (ActiveFault& active : faults_) {
     const RegFault& fault = active.fault;
     if (fault.op != RegOp::kAny && fault.op != op) continue;
-    if (!fault.path.empty() && CanonicalKeyPath(fault.path) != canonical) continue;
+    if (!fault.path.empty()) {
+      if (!canonical) canonical = CanonicalKeyPath(call.path);
+      if (active.canonical_path != *canonical) continue;
+    }
     if (fault.value && (!IsValueOp(op) || !EqualsFolded(*fault.value, value))) {
       continue;
     }
     const int index = active.seen++;
     if (index < fault.after) continue;
     if (fault.times >= 0 && index >= fault.after + fault.times) continue;
-    status = fault.error;
+    call.status = fault.error;
     break;
   }
-  calls_.push_back(RegCall{op, std::move(path), std::string(value), status});
+  const RegStatus status = call.status;
+  calls_.push_back(std::move(call));
   return status;
 }
 
@@ -237,7 +268,7 @@ MemoryRegistry::FindHandle(KeyHandle handle) const {
 // Refusals every call that takes a subkey path makes before it looks.
 RegStatus MemoryRegistry::EnterSubkeyCall(RegOp op, const RegKey& parent, std::string_view path,
                                           Node** node) {
-  if (RegStatus fault = Intercept(op, JoinPath(parent.path(), path), {})) return fault;
+  if (RegStatus fault = Intercept(op, parent.path(), path, {})) return fault;
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
   if (ansi_path_limit_ != 0 && path.size() > ansi_path_limit_) return kErrorMoreData;
   return NodeFor(parent, node);
@@ -279,7 +310,7 @@ RegStatus MemoryRegistry::DoOpenKey(const RegKey& parent, std::string_view path,
 
 RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name, ValueType type,
                                      const void* data, std::size_t size) {
-  if (RegStatus fault = Intercept(RegOp::kSetValue, key.path(), name)) return fault;
+  if (RegStatus fault = Intercept(RegOp::kSetValue, key.path(), {}, name)) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -291,7 +322,7 @@ RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name, V
     existing->type = type;
     existing->data.assign(bytes, bytes + size);
   } else {
-    node->values.push_back(
+    node->AddValue(
         Node::Value{AnsiToUtf16(name), type, std::vector<std::uint8_t>(bytes, bytes + size)});
   }
   return kSuccess;
@@ -299,7 +330,7 @@ RegStatus MemoryRegistry::DoSetValue(const RegKey& key, std::string_view name, V
 
 RegStatus MemoryRegistry::DoQueryValue(const RegKey& key, std::string_view name,
                                        std::size_t capacity, RegValue* value) {
-  if (RegStatus fault = Intercept(RegOp::kQueryValue, key.path(), name)) return fault;
+  if (RegStatus fault = Intercept(RegOp::kQueryValue, key.path(), {}, name)) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   const Node::Value* found = node->FindValue(AnsiName{name});
@@ -311,7 +342,7 @@ RegStatus MemoryRegistry::DoQueryValue(const RegKey& key, std::string_view name,
 }
 
 RegStatus MemoryRegistry::DoQueryInfo(const RegKey& key, KeyInfo* info) {
-  if (RegStatus fault = Intercept(RegOp::kQueryInfo, key.path(), {})) return fault;
+  if (RegStatus fault = Intercept(RegOp::kQueryInfo, key.path(), {}, {})) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   info->subkeys = static_cast<std::uint32_t>(node->children.size());
@@ -322,7 +353,7 @@ RegStatus MemoryRegistry::DoQueryInfo(const RegKey& key, KeyInfo* info) {
 // What both enumeration calls share: the log, the checks, the child.
 RegStatus MemoryRegistry::ChildToEnumerate(const RegKey& key, std::uint32_t index,
                                            std::size_t capacity, const Node** child) {
-  if (RegStatus fault = Intercept(RegOp::kEnumKey, key.path(), {})) return fault;
+  if (RegStatus fault = Intercept(RegOp::kEnumKey, key.path(), {}, {})) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   const Node* found = node->ChildAt(index);
@@ -356,7 +387,7 @@ RegStatus MemoryRegistry::DoEnumKey(const RegKey& key, std::uint32_t index, std:
 }
 
 RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent, std::string_view path) {
-  if (RegStatus fault = Intercept(RegOp::kDeleteKey, JoinPath(parent.path(), path), {})) {
+  if (RegStatus fault = Intercept(RegOp::kDeleteKey, parent.path(), path, {})) {
     return fault;
   }
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
@@ -374,7 +405,7 @@ RegStatus MemoryRegistry::DoDeleteKey(const RegKey& parent, std::string_view pat
 }
 
 RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key, std::string_view name) {
-  if (RegStatus fault = Intercept(RegOp::kDeleteValue, key.path(), name)) return fault;
+  if (RegStatus fault = Intercept(RegOp::kDeleteValue, key.path(), {}, name)) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   auto it = node->ValueNamed(AnsiName{name});
@@ -385,7 +416,7 @@ RegStatus MemoryRegistry::DoDeleteValue(const RegKey& key, std::string_view name
 
 RegStatus MemoryRegistry::DoEnumValue(const RegKey& key, std::uint32_t index, std::string* name,
                                       RegValue* value) {
-  if (RegStatus fault = Intercept(RegOp::kEnumValue, key.path(), {})) return fault;
+  if (RegStatus fault = Intercept(RegOp::kEnumValue, key.path(), {}, {})) return fault;
   Node* node = nullptr;
   if (RegStatus status = NodeFor(key, &node)) return status;
   if (index >= node->values.size()) return kErrorNoMoreItems;
@@ -474,7 +505,7 @@ void MemoryRegistry::SeedValue(std::string_view path, std::string_view name, Val
     existing->type = type;
     existing->data = std::move(data);
   } else {
-    node->values.push_back(Node::Value{AnsiToUtf16(name), type, std::move(data)});
+    node->AddValue(Node::Value{AnsiToUtf16(name), type, std::move(data)});
   }
 }
 

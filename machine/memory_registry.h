@@ -86,7 +86,7 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   void InjectFault(RegFault fault);
   void ClearFaults();
   const std::vector<RegCall>& calls() const { return calls_; }
-  void ClearCalls() { calls_.clear(); }
+  void ClearCalls();
   // Wine refuses ANSI subkey paths longer than 260 characters; Windows does
   // not. 0 lifts the limit.
   void SetAnsiPathLimit(std::size_t limit) { ansi_path_limit_ = limit; }
@@ -155,11 +155,14 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
  private:
   struct ActiveFault {
     RegFault fault;
+    std::u16string canonical_path;  // of fault.path, made once
     int seen = 0;
   };
 
-  // Logs the call and answers the first matching fault's error, or success.
-  RegStatus Intercept(RegOp op, std::string path, std::string_view value);
+  // Logs the call on the key `parent`\`path` (either may be empty) and
+  // answers the first matching fault's error, or success.
+  RegStatus Intercept(RegOp op, std::string_view parent, std::string_view path,
+                      std::string_view value);
   RegStatus NodeFor(const RegKey& key, Node** node) const;
   std::vector<std::pair<KeyHandle, std::shared_ptr<Node>>>::const_iterator FindHandle(
       KeyHandle handle) const;
@@ -189,6 +192,8 @@ class MemoryRegistry : public Registry, public RegistryValueEnumerator {
   KeyHandle next_handle_ = 0x1000;
   std::vector<ActiveFault> faults_;
   std::vector<RegCall> calls_;
+  // Entries cleared from the log, kept for their strings' memory.
+  std::vector<RegCall> spare_calls_;
   std::size_t ansi_path_limit_ = 260;
 };
 

@@ -36,7 +36,6 @@ RegKey RegKey::Root(RegistryRoot root) {
   RegKey key;
   key.is_root_ = true;
   key.root_ = root;
-  key.path_ = RootName(root);
   return key;
 }
 
@@ -96,9 +95,11 @@ RegStatus Registry::CallForKey(KeyCall call, bool safe_path, const RegKey& paren
   if (!safe_path) return kErrorBadPathname;
   // The path is built before the key is opened: running out of memory then
   // leaves nothing open.
-  std::string full = parent.path();
-  full += '\\';
-  full.append(path.substr(0, !path.empty() && path.back() == '\\' ? path.size() - 1 : path.size()));
+  std::string_view name = path;
+  if (!name.empty() && name.back() == '\\') name.remove_suffix(1);
+  std::string full;
+  full.reserve(parent.path().size() + 1 + name.size());
+  full.append(parent.path()).append(1, '\\').append(name);
   RegKey made(parent.root(), std::move(full));
   KeyHandle handle = 0;
   const RegStatus status = (this->*call)(parent, path, access, &handle);

@@ -83,7 +83,9 @@ class RegKey {
   bool is_root() const { return is_root_; }
   RegistryRoot root() const { return root_; }
   KeyHandle handle() const { return handle_; }
-  const std::string& path() const { return path_; }
+  // The full path; a root's is its name ("HKEY_LOCAL_MACHINE"), which a
+  // root key does not copy.
+  std::string_view path() const { return is_root_ ? std::string_view(RootName(root_)) : path_; }
 
   // Closes the key now (no-op for roots and empty keys).
   void Close() noexcept;
@@ -96,7 +98,7 @@ class RegKey {
   KeyHandle handle_ = 0;
   RegistryRoot root_ = RegistryRoot::kLocalMachine;
   bool is_root_ = false;
-  std::string path_;
+  std::string path_;  // empty for roots
 };
 
 // One value as read back.

@@ -20,7 +20,7 @@ void RegisterModelerOptions(Platform& platform) {
     RegKey product;
     if (RegStatus status = registry.CreateKey(company, product_name, kKeyAllAccess, &product)) {
       ReportRegistrationError(platform, "Unable to create Application Name key",
-                              {company.path() + "\\" + product_name, status});
+                              {std::string(company.path()) + "\\" + product_name, status});
     }
   }
 
@@ -28,14 +28,14 @@ void RegisterModelerOptions(Platform& platform) {
   if (RegStatus status =
           registry.CreateKey(company, GetOptionsSubkeyPath(), kKeyAllAccess, &options)) {
     ReportRegistrationError(platform, "Unable to open modeler options key",
-                            {company.path() + "\\" + GetOptionsSubkeyPath(), status});
+                            {std::string(company.path()) + "\\" + GetOptionsSubkeyPath(), status});
     return;
   }
   const std::string product_key = LoadProductString(platform, kProductKey);
   constexpr char kValueMessage[] = "Unable to enter value in modeler options key";
   // An empty name would write the Options key's own default value.
   if (product_key.empty()) {
-    ReportRegistrationError(platform, kValueMessage, {options.path() + " value \"\""});
+    ReportRegistrationError(platform, kValueMessage, {std::string(options.path()) + " value \"\""});
   } else {
     SetRegistryStringOrReport(platform, options, product_key, product_name, kValueMessage);
   }

@@ -85,8 +85,9 @@ bool SetRegistryStringOrReport(Platform& platform, const RegKey& key, std::strin
                                const std::string& text, const std::string& message) {
   const RegStatus status = platform.registry.SetString(key, value_name, text);
   if (status == kSuccess) return true;
-  ReportRegistrationError(platform, message,
-                          {key.path() + " value \"" + std::string(value_name) + "\"", status});
+  ReportRegistrationError(
+      platform, message,
+      {std::string(key.path()) + " value \"" + std::string(value_name) + "\"", status});
   return false;
 }
 

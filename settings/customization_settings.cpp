@@ -17,7 +17,8 @@ void WriteSwitch(Platform& platform, const RegKey& key, const char* name, unsign
   const std::uint32_t number =
       static_cast<std::uint32_t>(BooleanTextValue(LoadProductString(platform, string_id)));
   if (RegStatus status = platform.registry.SetDword(key, name, number)) {
-    ReportRegistrationError(platform, message, {key.path() + " value \"" + name + "\"", status});
+    ReportRegistrationError(platform, message,
+                            {std::string(key.path()) + " value \"" + name + "\"", status});
   }
 }
 

@@ -61,6 +61,28 @@ TEST_F(MemoryRegistryTest, TheLogRecordsEveryCallWithItsPathAndResult) {
   EXPECT_EQ(kSuccess, registry.calls()[0].status);
   EXPECT_EQ(RegOp::kDeleteKey, registry.calls()[1].op);
   EXPECT_EQ(kErrorAccessDenied, registry.calls()[1].status);
+
+  // Cleared entries are reused: nothing of theirs shows in later calls.
+  registry.InjectFault({RegOp::kSetValue, "", std::string("named")});
+  EXPECT_EQ(kErrorAccessDenied, registry.SetString(RegKey::LocalMachine(), "named", "x"));
+  registry.ClearCalls();
+  registry.ClearFaults();
+  RegKey key;
+  ASSERT_EQ(kSuccess, registry.OpenKey(RegKey::ClassesRoot(), "A\\", kKeyRead, &key));
+  KeyInfo info;
+  ASSERT_EQ(kSuccess, registry.QueryInfo(key, &info));
+  ASSERT_EQ(kSuccess, registry.SetString(RegKey::LocalMachine(), "v", "x"));
+  ASSERT_EQ(3u, registry.calls().size());
+  EXPECT_EQ(RegOp::kOpenKey, registry.calls()[0].op);
+  EXPECT_EQ("HKEY_CLASSES_ROOT\\A", registry.calls()[0].path);
+  EXPECT_EQ("", registry.calls()[0].value);
+  EXPECT_EQ(kSuccess, registry.calls()[0].status);
+  EXPECT_EQ(RegOp::kQueryInfo, registry.calls()[1].op);
+  EXPECT_EQ("HKEY_CLASSES_ROOT\\A", registry.calls()[1].path);
+  EXPECT_EQ("", registry.calls()[1].value);
+  EXPECT_EQ(kSuccess, registry.calls()[1].status);
+  EXPECT_EQ("HKEY_LOCAL_MACHINE", registry.calls()[2].path);
+  EXPECT_EQ("v", registry.calls()[2].value);
 }
 
 TEST_F(MemoryRegistryTest, CountsOpenHandlesAndNeverCountsRoots) {
