@@ -15,8 +15,8 @@ namespace {
 constexpr const char* kFixedHelpLines[] = {
     "CONTEXTHELPMODE,&What's This?\tShift+F1,Enter context help mode",
     "SEPARATOR",
-    "QVSTRAINING,&Product Support on the Web,Support,Display product support information on the "
-    "Web",
+    ("QVSTRAINING,&Product Support on the Web,Support,Display product support information on the "
+     "Web"),
     "QVSTRAINING,&Training,Training,Display training information",
     "QVSTRAINING,&Documentation,Documentation,Display online documentation",
     "SEPARATOR",

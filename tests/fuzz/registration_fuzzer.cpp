@@ -2,10 +2,13 @@
 // bytes: whatever the shared system's installation, other products or a
 // damaged registry left there, the module must not crash, must not overrun a
 // buffer, must close every key, and must not write outside its own keys.
+#include <algorithm>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,17 +32,18 @@ class Bytes {
   std::vector<std::uint8_t> Block() {
     std::size_t length = Byte();
     if (length >= 0xF0) length = (length - 0xF0 + 1) * 600;  // now and then, long data
-    std::vector<std::uint8_t> block;
-    for (std::size_t i = 0; i < length && !empty(); ++i) block.push_back(Byte());
-    while (block.size() < length) block.push_back('x');
+    const std::size_t taken = std::min(length, size_ - std::min(offset_, size_));
+    std::vector<std::uint8_t> block(length, 'x');
+    std::copy(data_ + offset_, data_ + offset_ + taken, block.begin());
+    offset_ += taken;
     return block;
   }
 
   // A key name: any bytes but the separator, never empty.
   std::string Name() {
-    std::vector<std::uint8_t> block = Block();
-    std::string name;
-    for (std::uint8_t byte : block) name += byte == '\\' ? '_' : static_cast<char>(byte);
+    const std::vector<std::uint8_t> block = Block();
+    std::string name(block.begin(), block.end());
+    std::replace(name.begin(), name.end(), '\\', '_');
     if (name.empty()) name = "n";
     return name;
   }
@@ -48,6 +52,23 @@ class Bytes {
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t offset_ = 0;
+};
+
+// The module's strings less those the bytes removed. The table itself is
+// built once: building it anew took a good part of every run.
+class FuzzStrings : public StringSource {
+ public:
+  std::optional<std::string> Load(unsigned id) const override {
+    if (id < removed_.size() && removed_[id]) return std::nullopt;
+    static const CompiledStrings table;
+    return table.Load(id);
+  }
+  void Remove(unsigned id) {
+    if (id < removed_.size()) removed_[id] = true;
+  }
+
+ private:
+  std::bitset<1024> removed_;
 };
 
 constexpr const char* kViews[] = {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Tolvanics",
@@ -98,8 +119,7 @@ std::vector<std::uint8_t> TextOrBlock(Bytes& in) {
 // The machine the bytes describe: one entry or event per step of the
 // decoding, in order. A registration may run half-way through, on the
 // machine and under the faults seen so far.
-void BuildMachine(Bytes& in, MemoryRegistry& registry, CompiledStrings& strings,
-                  Platform& platform) {
+void BuildMachine(Bytes& in, MemoryRegistry& registry, FuzzStrings& strings, Platform& platform) {
   const std::string dir_key = "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Dir";
   bool registered = false;
   while (!in.empty()) {
@@ -197,7 +217,7 @@ void Check(const MemoryRegistry& registry, const char* phase) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   MemoryRegistry registry;
   RecordingReporter reporter;
-  CompiledStrings strings;
+  FuzzStrings strings;
   RecordingEventLog events;
   Platform platform{registry, reporter, strings, events};
   Bytes in(data, size);

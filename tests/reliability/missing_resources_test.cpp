@@ -100,7 +100,11 @@ TEST(Containment, FlagsWritesAndDeletionsOutsideTheProductsKeys) {
        kSuccess},
       {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", "",
        kSuccess},
+      // The same key again: each call's own operation and value decide.
+      {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics\\Kelsys\\38.0\\Options", "plg",
+       kSuccess},
       {RegOp::kDeleteKey, "HKEY_CLASSES_ROOT\\CLSID", "", kErrorAccessDenied},
+      {RegOp::kCreateKey, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics", "", kSuccess},
       {RegOp::kSetValue, "HKEY_LOCAL_MACHINE\\Software\\Tolvanics", "x", kSuccess},
       {RegOp::kDeleteKey, "HKEY_LOCAL_MACHINE\\Software\\Classes\\.hvxl\\ShellNew", "", kSuccess},
   };

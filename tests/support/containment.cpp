@@ -1,5 +1,6 @@
 #include "tests/support/containment.h"
 
+#include <bitset>
 #include <iterator>
 
 #include "registrar/owned_keys.h"
@@ -24,26 +25,50 @@ const std::vector<std::u16string>& CanonicalOwnedPaths() {
   return paths;
 }
 
+// Compared from the end (paths share their first keys) and without memcmp,
+// which would report every comparison to the fuzzer.
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = a.size(); i > 0; --i) {
+    if (a[i - 1] != b[i - 1]) return false;
+  }
+  return true;
+}
+
 bool Allowed(const RegCall& call) {
-  thread_local std::u16string path;
-  CanonicalKeyPath(call.path, &path);
+  // A key's values are written right after it is created: most calls name
+  // the key the one before named, whose place among the owned keys is still
+  // known.
+  thread_local std::string last_path;
+  thread_local std::bitset<std::size(kOwnedKeys)> beneath;  // same or beneath
+  thread_local std::bitset<std::size(kOwnedKeys)> same;
+  thread_local bool cached = false;
+  if (!cached || !SameText(call.path, last_path)) {
+    cached = false;
+    thread_local std::u16string path;
+    CanonicalKeyPath(call.path, &path);
+    for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
+      const std::u16string& top = CanonicalOwnedPaths()[i];
+      // Compared without memcmp, which would report every comparison to the
+      // fuzzer.
+      beneath[i] = IsCanonicalKeyOrBeneath(path, top);
+      same[i] = beneath[i] && path.size() == top.size();
+    }
+    last_path = call.path;
+    cached = true;
+  }
   for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
     const OwnedKey& owned = kOwnedKeys[i];
-    const std::u16string& top = CanonicalOwnedPaths()[i];
-    // Compared without memcmp, which would report every comparison to the
-    // fuzzer.
-    const bool same_or_beneath = IsCanonicalKeyOrBeneath(path, top);
-    const bool same = same_or_beneath && path.size() == top.size();
     switch (owned.scope) {
       case OwnedScope::kSubtree:
-        if (same_or_beneath) return true;
+        if (beneath[i]) return true;
         break;
       case OwnedScope::kOpenOnly:
-        if (same && call.op == RegOp::kCreateKey) return true;
+        if (same[i] && call.op == RegOp::kCreateKey) return true;
         break;
       case OwnedScope::kOneValue:
-        if (same && call.op == RegOp::kCreateKey) return true;
-        if (same && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
+        if (same[i] && call.op == RegOp::kCreateKey) return true;
+        if (same[i] && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
             EqualsFolded(call.value, owned.value)) {
           return true;
         }
