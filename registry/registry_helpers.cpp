@@ -44,7 +44,9 @@ bool DeleteTreeAtDepth(Platform& platform, RegistryRoot root, const std::string&
       std::string name;
       for (std::uint32_t index = 0;
            registry.EnumKey(key, index, kEnumNameCapacity, &name) == kSuccess; ++index) {
-        children.push_back(path + "\\" + name);
+        std::string child;
+        child.reserve(path.size() + 1 + name.size());
+        children.push_back(std::move(child.append(path).append(1, '\\').append(name)));
       }
       // Nothing is deleted while the key is open for enumeration.
       key.Close();
