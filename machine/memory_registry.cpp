@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 #include <utility>
 
 #include "platform/registry_data.h"
@@ -192,8 +193,13 @@ void MemoryRegistry::ClearFaults() { faults_.clear(); }
 
 void MemoryRegistry::ClearCalls() {
   // The entries go to the spares with their strings' memory: the next calls
-  // write their paths into it instead of allocating each anew.
-  for (RegCall& call : calls_) spare_calls_.push_back(std::move(call));
+  // write their paths into it instead of allocating each anew. Without room
+  // for them, they just go.
+  try {
+    spare_calls_.reserve(spare_calls_.size() + calls_.size());
+    for (RegCall& call : calls_) spare_calls_.push_back(std::move(call));
+  } catch (const std::bad_alloc&) {
+  }
   calls_.clear();
 }
 
