@@ -33,6 +33,11 @@ std::string_view ViewSoftwareKey(RegistryView view) {
   return view == RegistryView::k32Bit ? "SOFTWARE\\Wow6432Node" : kSoftwareKeyUpper;
 }
 
+// "Software\Tolvanics\Kelsys\38.0\<subkey>".
+std::string SharedSystemKeyPath(std::string_view subkey) {
+  return JoinKeys({kSoftwareKey, kCompanyName, kSharedSystemName, GetVersionString(), subkey});
+}
+
 }  // namespace
 
 std::string GetVersionString() {
@@ -45,13 +50,9 @@ std::string GetOptionsSubkeyPath() {
   return JoinKeys({kSharedSystemName, GetVersionString(), "Options"});
 }
 
-std::string GetOptionsKeyPath() {
-  return JoinKeys({kSoftwareKey, kCompanyName, kSharedSystemName, GetVersionString(), "Options"});
-}
+std::string GetOptionsKeyPath() { return SharedSystemKeyPath("Options"); }
 
-std::string GetDirKeyPath() {
-  return JoinKeys({kSoftwareKey, kCompanyName, kSharedSystemName, GetVersionString(), "Dir"});
-}
+std::string GetDirKeyPath() { return SharedSystemKeyPath("Dir"); }
 
 std::string GetProductVersionKeyPath(const Platform& platform, std::string_view software,
                                      std::string_view subkey) {

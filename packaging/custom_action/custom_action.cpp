@@ -292,8 +292,8 @@ UINT Run(MSIHANDLE install, Operation operation) {
 constexpr char kUpgradeMarkersKey[] = "Software\\Pellagor Upgrade";
 constexpr wchar_t kUpgradingValue[] = L"UpgradingProductCode";
 
-std::wstring MarkerPath(const std::string& older) {
-  return Widened(std::string(kUpgradeMarkersKey) + "\\" + older);
+std::wstring MarkerPath(const std::wstring& older) {
+  return Widened(kUpgradeMarkersKey) + L"\\" + older;
 }
 
 // Deletes the markers that name `product_code`, then the markers' key once
@@ -316,7 +316,7 @@ void ForgetMarkers(const std::wstring& product_code, InstallerLog& log) {
   }
   RegCloseKey(markers);
   for (const std::wstring& older : names) {
-    const std::wstring path = Widened(kUpgradeMarkersKey) + L"\\" + older;
+    const std::wstring path = MarkerPath(older);
     wchar_t upgrading[64] = L"";
     DWORD size = sizeof upgrading - sizeof(wchar_t);
     if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), kUpgradingValue, RRF_RT_REG_SZ, nullptr,
@@ -348,7 +348,7 @@ UINT MarkUpgrades(MSIHANDLE install) {
   const plg::RegStatus prepared = PrepareProtectedKey(log, kUpgradeMarkersKey, "upgrade markers");
   UINT outcome = ERROR_SUCCESS;
   for (const std::string& older : older_builds) {
-    const std::wstring path = MarkerPath(older);
+    const std::wstring path = MarkerPath(Widened(older));
     plg::RegStatus status = prepared;
     if (status == plg::kSuccess) {
       const DWORD bytes = static_cast<DWORD>((product_code.size() + 1) * sizeof(wchar_t));

@@ -35,40 +35,46 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool Allowed(const RegCall& call) {
-  // A key's values are written right after it is created: most calls name
-  // the key the one before named, whose place among the owned keys is still
-  // known.
+// Where a canonical path lies among the owned keys, row by row.
+struct Place {
+  std::bitset<std::size(kOwnedKeys)> beneath;  // the key itself or beneath it
+  std::bitset<std::size(kOwnedKeys)> same;     // the key itself
+};
+
+// The place of `path`. The last one is kept: a key's values are written
+// right after it is created, so most calls name the key the one before named.
+const Place& PlaceOf(const std::string& path) {
   thread_local std::string last_path;
-  thread_local std::bitset<std::size(kOwnedKeys)> beneath;  // same or beneath
-  thread_local std::bitset<std::size(kOwnedKeys)> same;
-  thread_local bool cached = false;
-  if (!cached || !SameText(call.path, last_path)) {
-    cached = false;
-    thread_local std::u16string path;
-    CanonicalKeyPath(call.path, &path);
-    for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
-      const std::u16string& top = CanonicalOwnedPaths()[i];
-      // Compared without memcmp, which would report every comparison to the
-      // fuzzer.
-      beneath[i] = IsCanonicalKeyOrBeneath(path, top);
-      same[i] = beneath[i] && path.size() == top.size();
-    }
-    last_path = call.path;
-    cached = true;
+  thread_local Place place;
+  thread_local bool known = false;
+  if (known && SameText(path, last_path)) return place;
+  known = false;
+  thread_local std::u16string canonical;
+  CanonicalKeyPath(path, &canonical);
+  for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
+    const std::u16string& top = CanonicalOwnedPaths()[i];
+    place.beneath[i] = IsCanonicalKeyOrBeneath(canonical, top);
+    place.same[i] = place.beneath[i] && canonical.size() == top.size();
   }
+  last_path = path;
+  known = true;
+  return place;
+}
+
+bool Allowed(const RegCall& call) {
+  const Place& place = PlaceOf(call.path);
   for (std::size_t i = 0; i < std::size(kOwnedKeys); ++i) {
     const OwnedKey& owned = kOwnedKeys[i];
     switch (owned.scope) {
       case OwnedScope::kSubtree:
-        if (beneath[i]) return true;
+        if (place.beneath[i]) return true;
         break;
       case OwnedScope::kOpenOnly:
-        if (same[i] && call.op == RegOp::kCreateKey) return true;
+        if (place.same[i] && call.op == RegOp::kCreateKey) return true;
         break;
       case OwnedScope::kOneValue:
-        if (same[i] && call.op == RegOp::kCreateKey) return true;
-        if (same[i] && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
+        if (place.same[i] && call.op == RegOp::kCreateKey) return true;
+        if (place.same[i] && (call.op == RegOp::kSetValue || call.op == RegOp::kDeleteValue) &&
             EqualsFolded(call.value, owned.value)) {
           return true;
         }
